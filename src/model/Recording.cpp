@@ -50,6 +50,9 @@ const core::Observable::DependencyTable& Recording::dependentKeys() const {
     return table;
 }
 
+std::vector<std::shared_ptr<Stream>> Recording::Streams() const { return related<Stream>("Streams"); }
+std::vector<std::shared_ptr<Segment>> Recording::Segments() const { return related<Segment>("Segments"); }
+
 bool Recording::loggedIn() const {
     auto* ctx = context();
     return ctx && ctx->host() && ctx->host()->isLoggedIn();
@@ -69,8 +72,12 @@ std::string Recording::RecordingPath() {
 
 StyledText Recording::folderDescription() const {
     auto name = SessionGroupName();
-    if (name && !name->empty()) return StyledText{*name};
-    StyledText t{"Offline Recording"};
+    StyledText t;
+    if (name && !name->empty()) {
+        t.text = *name;
+        return t;
+    }
+    t.text = "Offline Recording";
     t.color = StyledText::Color::Gray;
     t.systemFont = true;
     return t;

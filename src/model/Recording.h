@@ -69,8 +69,8 @@ public:
     std::optional<std::string> LocalFolder() const { return stringValue("LocalFolder"); }
     bool IsFinalized() const { return boolValue("IsFinalized"); }
 
-    std::vector<std::shared_ptr<Stream>> Streams() const { return related<Stream>("Streams"); }
-    std::vector<std::shared_ptr<Segment>> Segments() const { return related<Segment>("Segments"); }
+    std::vector<std::shared_ptr<Stream>> Streams() const;
+    std::vector<std::shared_ptr<Segment>> Segments() const;
 
     // Derived, observable properties.
     std::string RecordingPath();
