@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-// Recording.h needs the complete stream and segment classes.
+// Recording.h and Stream.h need the complete classes of what they hold.
+#include "model/FileUpload.h"
 #include "model/Segment.h"
 #include "model/Stream.h"
 #include "model/Recording.h"
