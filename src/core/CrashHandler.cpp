@@ -40,6 +40,7 @@ alignas(16) char gAlternateStack[64 * 1024];
 // ---- async-signal-safe formatting
 
 // Builds text in a fixed buffer; never allocates.
+template <size_t Capacity>
 class SafeText {
 public:
     SafeText& add(const char* s) {
@@ -87,7 +88,7 @@ public:
     }
 
 private:
-    char buffer_[kMaxPath + 1024] = {};
+    char buffer_[Capacity] = {};
     size_t length_ = 0;
 };
 
@@ -121,7 +122,8 @@ CivilTime civilTime(std::time_t when, long utcOffset) {
     return c;
 }
 
-void addStamp(SafeText& out, std::time_t when, long utcOffset) {
+template <size_t N>
+void addStamp(SafeText<N>& out, std::time_t when, long utcOffset) {
     const CivilTime c = civilTime(when, utcOffset);
     out.decimal(c.year < 0 ? 0 : static_cast<unsigned long long>(c.year), 4).add('-');
     out.decimal(c.month, 2).add('-').decimal(c.day, 2).add('-');
@@ -156,7 +158,7 @@ void restoreDefaultAndRaise(int sig) {
 }
 
 void writeReport(int fd, int sig, const siginfo_t* info, std::time_t now) {
-    SafeText head;
+    SafeText<1024> head;
     head.add("Process:    ").add(gCrash.application).add(" [").decimal(static_cast<unsigned long long>(getpid())).add("]\n");
     head.add("Version:    ").add(build::kBundleVersion).add('\n');
     head.add("Date/Time:  ");
@@ -199,13 +201,13 @@ void crashSignalHandler(int sig, siginfo_t* info, void*) {
     }
 
     const std::time_t now = time(nullptr);
-    SafeText path;
+    SafeText<kMaxPath + 64> path;
     if (gCrash.pathPrefix[0] != '\0') {
         path.add(gCrash.pathPrefix);
         addStamp(path, now, gCrash.utcOffset);
         path.add(gCrash.pathSuffix);
     }
-    SafeText note;
+    SafeText<kMaxPath + 256> note;
     note.add(gCrash.application).add(": fatal signal ").add(signalName(sig));
     if (path.size() > 0 && !path.full()) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -225,7 +227,7 @@ void crashSignalHandler(int sig, siginfo_t* info, void*) {
 }  // namespace
 
 std::string crashTimestamp(std::time_t when, long utcOffsetSeconds) {
-    SafeText text;
+    SafeText<32> text;
     addStamp(text, when, utcOffsetSeconds);
     return text.c_str();
 }

@@ -98,7 +98,8 @@ TEST_F(RecordingFixture, LengthFolderAndLinks) {
     rec->setValueForKey("SessionGroupName", std::string(""));
     EXPECT_EQ(rec->folderDescription().text, "Offline Recording");
     rec->setValueForKey("SessionGroupName", std::string("Physics 101"));
-    EXPECT_EQ(rec->folderDescription(), StyledText{"Physics 101"});
+    EXPECT_EQ(rec->folderDescription().text, "Physics 101");
+    EXPECT_EQ(rec->folderDescription().color, StyledText::Color::Default);
 
     const std::string viewer = "https://host/Recorder/AuthRedirect.aspx?id=7&x=1";
     rec->setValueForKey("ViewerUrl", viewer);

@@ -91,8 +91,11 @@ TEST(StoreTest, SavedGraphReopensWithEveryValueAndRelationship) {
     for (auto& s : r->Streams()) events += s->Events().size();
     EXPECT_EQ(events, 2u);
     EXPECT_EQ(r->Segments().size(), 2u);
-    for (auto& s : r->Segments())
-        if (s->Start() == 10.0) EXPECT_FALSE(s->End().has_value());
+    for (auto& s : r->Segments()) {
+        if (s->Start() == 10.0) {
+            EXPECT_FALSE(s->End().has_value());
+        }
+    }
     EXPECT_FALSE(store.context->hasChanges());
 }
 
