@@ -256,7 +256,9 @@ void installCrashHandler(std::filesystem::path reportsDir, std::string applicati
         logf("Could not create the crash report folder %s: %s", reportsDir.c_str(), ec.message().c_str());
 
     const std::string prefix = (reportsDir / (applicationName + "_")).string();
-    const std::string suffix = "_" + crashLogHostName() + ".crash";
+    std::string suffix = "_";
+    suffix += crashLogHostName();
+    suffix += ".crash";
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);

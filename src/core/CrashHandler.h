@@ -11,7 +11,8 @@ namespace orvanta::core {
 // version and a backtrace, then restores the default action and raises the signal again, so the process
 // still dies of it. reportsDir is created here. Everything the handler needs is prepared here, so that
 // it only makes async-signal-safe calls; the local time's UTC offset is taken now, a crash after a
-// daylight-saving change is stamped with the old offset.
+// daylight-saving change is stamped with the old offset. The handler gets a stack of its own on the
+// installing thread only, so a stack overflow is reported there; elsewhere it just ends the process.
 void installCrashHandler(std::filesystem::path reportsDir, std::string applicationName);
 
 // "<app>_YYYY-MM-DD-HHMMSS_<host>.crash" with `when` in local time.

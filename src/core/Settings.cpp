@@ -203,7 +203,8 @@ std::optional<SettingValue> fromJson(const json& value) {
             return SettingValue(std::in_place_type<int64_t>, value.get<int64_t>());
         case json::value_t::number_unsigned: {
             auto u = value.get<uint64_t>();
-            if (u <= static_cast<uint64_t>(INT64_MAX)) return SettingValue(std::in_place_type<int64_t>, static_cast<int64_t>(u));
+            if (u <= static_cast<uint64_t>(INT64_MAX))
+                return SettingValue(std::in_place_type<int64_t>, static_cast<int64_t>(u));
             return SettingValue(std::in_place_type<double>, static_cast<double>(u));
         }
         case json::value_t::number_float:

@@ -159,14 +159,16 @@ bool createZipArchive(const std::filesystem::path& archive, const std::filesyste
     pid_t pid = -1;
     int rc = posix_spawn(&pid, kZipProgram, actions.get(), nullptr, argv.data(), environ);
     if (rc != 0) {
-        logf("%s: cannot run %s in %s: %s", ORV_FUNC, kZipProgram, inDir.c_str(), std::generic_category().message(rc).c_str());
+        logf("%s: cannot run %s in %s: %s", ORV_FUNC, kZipProgram, inDir.c_str(),
+             std::generic_category().message(rc).c_str());
         return false;
     }
 
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            logf("%s: waiting for %s failed: %s", ORV_FUNC, kZipProgram, std::generic_category().message(errno).c_str());
+        int error = errno;
+        if (error != EINTR) {
+            logf("%s: waiting for %s failed: %s", ORV_FUNC, kZipProgram, std::generic_category().message(error).c_str());
             return false;
         }
     }
