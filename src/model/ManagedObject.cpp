@@ -100,7 +100,8 @@ void ManagedObject::setToOne(const std::string& name, const ObjectPtr& target) {
         toOne_[name] = target;
     else
         toOne_.erase(name);
-    if (target && !rel.inverse.empty()) target->linkToMany(rel.inverse, shared_from_this());
+    // The inverse set holds this object exactly when its to-one points here, so it is not there yet.
+    if (target && !rel.inverse.empty()) target->linkToMany(rel.inverse, shared_from_this(), true);
     markChanged();
     didChangeValueForKey(name);
 }
@@ -110,9 +111,9 @@ const std::vector<ObjectPtr>& ManagedObject::toMany(const std::string& name) con
     return it == toMany_.end() ? kNoObjects : it->second;
 }
 
-void ManagedObject::linkToMany(const std::string& name, const ObjectPtr& target) {
+void ManagedObject::linkToMany(const std::string& name, const ObjectPtr& target, bool knownAbsent) {
     auto& set = toMany_[name];
-    if (std::find(set.begin(), set.end(), target) != set.end()) return;
+    if (!knownAbsent && std::find(set.begin(), set.end(), target) != set.end()) return;
     set.push_back(target);
     didChangeValueForKey(name);
 }

@@ -75,7 +75,8 @@ protected:
 private:
     friend class ManagedObjectContext;
     const RelationshipDescription& relationship(const std::string& name, bool toMany) const;
-    void linkToMany(const std::string& name, const ObjectPtr& target);
+    // knownAbsent: the caller knows target is not in the set yet (kept in step through the inverse).
+    void linkToMany(const std::string& name, const ObjectPtr& target, bool knownAbsent = false);
     void unlinkToMany(const std::string& name, const ManagedObject* target);
     void markChanged();
 

@@ -10,6 +10,8 @@ namespace orvanta::model {
 
 std::shared_ptr<Recording> Stream::RecordingObject() const { return relatedOne<Recording>("Recording"); }
 
+std::vector<std::shared_ptr<FileUpload>> Stream::Files() const { return related<FileUpload>("Files"); }
+
 std::string Stream::FileName() const { return Guid().value_or("") + "." + Tag().value_or("") + ".mov"; }
 
 std::string Stream::FilePath() const {

@@ -31,7 +31,7 @@ public:
     std::optional<std::string> Type() const { return stringValue("Type"); }
     std::optional<std::string> Description() const { return stringValue("Description"); }
     std::shared_ptr<Recording> RecordingObject() const;
-    std::vector<std::shared_ptr<FileUpload>> Files() const { return related<FileUpload>("Files"); }
+    std::vector<std::shared_ptr<FileUpload>> Files() const;
     std::vector<ObjectPtr> Events() const { return toMany("Events"); }
 
     // "<Guid>.<Tag>.mov" and its path in the recording folder.

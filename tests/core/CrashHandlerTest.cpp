@@ -104,9 +104,10 @@ TEST(CrashHandlerTest, FileNameCarriesLocalTimeWhereTheHarvestLooksForIt) {
 
 enum class Crash { NullWrite, NullWriteOnThread, StackOverflow, Abort, Fpe, Bus, Ill };
 
-// The pointer itself is volatile so the compiler cannot turn the write into a trap instruction.
+// Both the pointer and the store are volatile, so an optimising build can neither drop the write nor
+// turn it into a trap instruction.
 __attribute__((noinline, no_sanitize("address", "undefined"))) void writeThroughNull() {
-    int* volatile pointer = nullptr;
+    volatile int* volatile pointer = nullptr;
     *pointer = 1;
 }
 
