@@ -27,10 +27,10 @@ Error& Error::withInner(Error inner) {
     return *this;
 }
 
-Error makeHTTPError(long status, std::string responseBody) {
-    Error e(kHTTPErrorDomain, status, "HTTP error " + std::to_string(status),
-            "The server answered with HTTP status " + std::to_string(status) + ".");
-    if (!responseBody.empty()) e.with(kResponseBodyKey, std::move(responseBody));
+Error makeHTTPError(long status, std::string responseBody, std::string statusText) {
+    Error e(kOrvantaErrorDomain, status, "HTTP Error " + std::to_string(status) + " " + statusText,
+            std::move(responseBody));
+    e.with(kHTTPStatusKey, std::move(statusText));
     return e;
 }
 

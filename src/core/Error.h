@@ -47,8 +47,11 @@ struct Error {
     Error& withInner(Error inner);
 };
 
-// An HTTP failure: the code is the HTTP status.
-Error makeHTTPError(long status, std::string responseBody = {});
+// An HTTP failure (an "HTTPError"): domain "Orvanta", code = the HTTP status, description
+// "HTTP Error <status> <status text>", failure reason = the response body. The status text is kept under
+// kHTTPStatusKey, which is also what tells an HTTP failure apart from the program's own errors.
+inline constexpr const char* kHTTPStatusKey = "httpstatus";
+Error makeHTTPError(long status, std::string responseBody = {}, std::string statusText = {});
 
 // What the service layer raises; carries the error under "innererrorkey".
 class OrvantaSoapException : public std::runtime_error {

@@ -2,18 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <thread>
 
-#include "core/Log.h"
 #include "core/Paths.h"
 #include "core/SettingsKeys.h"
 #include "core/Util.h"
 #include "model/ManagedObjectContext.h"
 #include "model/Recording.h"
+#include "support/Files.h"
+#include "support/LogCapture.h"
 #include "support/ModelFixture.h"
+#include "support/ScopedEnvironment.h"
 
 using namespace orvanta;
 using namespace orvanta::control;
@@ -56,49 +56,20 @@ public:
                  {"XDG_DESKTOP_DIR", "Desktop"},
                  {"TMPDIR", "tmp"},
                  {"ORVANTA_MACHINE_CRASH_DIR", "var-crash"}}) {
-            const char* old = getenv(var);
-            saved_.emplace_back(var, old ? std::optional<std::string>(old) : std::nullopt);
             fs::create_directories(dir_.path() / sub);
-            setenv(var, (dir_.path() / sub).c_str(), 1);
-        }
-    }
-    ~UserFolders() {
-        for (auto& [var, value] : saved_) {
-            if (value)
-                setenv(var.c_str(), value->c_str(), 1);
-            else
-                unsetenv(var.c_str());
+            env_.set(var, (dir_.path() / sub).string());
         }
     }
     fs::path path(const char* sub) const { return dir_.path() / sub; }
 
 private:
     test::TempDir dir_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-struct LogCapture {
-    std::shared_ptr<std::vector<std::string>> lines = std::make_shared<std::vector<std::string>>();
-    std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
-    LogCapture() {
-        core::Logger::instance().setSyslogEnabled(false);
-        core::Logger::instance().setSink([l = lines, m = mutex](std::string_view s) {
-            std::lock_guard lock(*m);
-            l->emplace_back(s);
-        });
-    }
-    ~LogCapture() { core::Logger::instance().setSink(nullptr); }
-    bool contains(const std::string& text) const {
-        std::lock_guard lock(*mutex);
-        for (auto& l : *lines)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
+    test::ScopedEnvironment env_;
 };
 
 struct AppFixture : ::testing::Test {
     UserFolders folders;
-    LogCapture log;
+    test::LogCapture log;
     core::Settings settings{core::settingsFilePath()};
     core::RunLoop loop;
     RecordingUserInterface ui;
@@ -114,16 +85,6 @@ struct AppFixture : ::testing::Test {
         h.loadPreview = [this] { calls.push_back("loadPreview"); };
     }
 };
-
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    std::array<char, 512> buf{};
-    while (fgets(buf.data(), buf.size(), p)) out += buf.data();
-    pclose(p);
-    return out;
-}
 
 void writeCrashLog(const fs::path& folder, const std::string& stamp, fs::file_time_type when) {
     fs::create_directories(folder);
@@ -198,8 +159,7 @@ TEST_F(AppFixture, AStoreThatCannotBeOpenedIsKeptAndReported) {
     EXPECT_NE(ui.sheets[0].informativeText.find("\n\nPlease accept our apologies for the inconvenience"),
               std::string::npos);
     EXPECT_EQ(ui.terminateRequests, 1);
-    std::ifstream in(file, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string(2048, 'z'));
+    EXPECT_EQ(test::readFile(file), std::string(2048, 'z'));
 }
 
 TEST_F(AppFixture, SavingIsForTheMainThreadAndAFailedSaveCanBeRetried) {
@@ -301,7 +261,7 @@ TEST_F(AppFixture, ACrashLogIsReportedOnce) {
     auto reports = reportsOnDesktop(folders.path("Desktop"));
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].filename(), "OrvantaRecorderCrashReport_2026-01-02-030405.zip");
-    std::string listing = run("unzip -l '" + reports[0].string() + "'");
+    std::string listing = test::commandOutput("unzip -l '" + reports[0].string() + "'");
     EXPECT_NE(listing.find("OrvantaRecorderCrashReport_2026-01-02-030405/orvanta-recorder_2026-01-02-030405_host.crash"),
               std::string::npos)
         << listing;

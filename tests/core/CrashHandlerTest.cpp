@@ -11,13 +11,13 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "orvanta/BuildInfo.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace orvanta::core;
@@ -25,25 +25,6 @@ using namespace orvanta::core;
 namespace {
 
 constexpr const char* kApp = "orvanta-recorder";
-
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "orvanta-crash-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 std::string gmtimeStamp(std::time_t t) {
     std::tm tm{};
@@ -130,13 +111,6 @@ void crash(Crash kind) {
     }
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST(CrashHandlerTest, FatalSignalWritesAReportAndStillEndsTheProcess) {
     struct Case {
         const char* label;
@@ -156,7 +130,7 @@ TEST(CrashHandlerTest, FatalSignalWritesAReportAndStillEndsTheProcess) {
     const std::string host = crashLogHostName();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        ScratchFolder scratch;
+        orvanta::test::TempDir scratch;
         const fs::path reports = scratch.path() / "Logs" / "DiagnosticReports";  // made by the install
 
         const std::time_t before = std::time(nullptr);
@@ -187,7 +161,7 @@ TEST(CrashHandlerTest, FatalSignalWritesAReportAndStillEndsTheProcess) {
             nameMatches = fileName == crashLogFileName(kApp, t, host);
         EXPECT_TRUE(nameMatches) << fileName;
 
-        const std::string report = readFile(files[0]);
+        const std::string report = orvanta::test::readFile(files[0]);
         EXPECT_NE(report.find(std::string(kApp) + " [" + std::to_string(child) + "]"), std::string::npos) << report;
         EXPECT_NE(report.find(std::string("Version:    ") + orvanta::build::kBundleVersion + "\n"), std::string::npos);
         EXPECT_NE(report.find(std::string("Signal:     ") + c.name), std::string::npos) << report;

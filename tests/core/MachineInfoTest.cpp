@@ -1,11 +1,11 @@
 #include "core/MachineInfo.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 
 #include "core/Util.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace orvanta::core;
@@ -19,15 +19,9 @@ constexpr const char* kRouteHeader =
 class MachineInfoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvanta-machine-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        ASSERT_NE(::mkdtemp(name.data()), nullptr);
-        root_ = name.data();
         fs::create_directories(proc() / "net");
         fs::create_directories(sys() / "class" / "net");
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     fs::path proc() const { return root_ / "proc"; }
     fs::path sys() const { return root_ / "sys"; }
@@ -43,7 +37,8 @@ protected:
     void writeRoutes(const std::string& rows) { std::ofstream(proc() / "net" / "route") << kRouteHeader << rows; }
     void writeIpv6Routes(const std::string& rows) { std::ofstream(proc() / "net" / "ipv6_route") << rows; }
 
-    fs::path root_;
+    orvanta::test::TempDir dir_;
+    const fs::path root_ = dir_.path();
 };
 
 TEST_F(MachineInfoTest, IdIsBase64OfSha1OfSerialAndMac) {

@@ -14,46 +14,28 @@
 #include <vector>
 
 #include "core/Error.h"
-#include "core/Log.h"
+#include "support/Latch.h"
+#include "support/LogCapture.h"
 
 using namespace orvanta::core;
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto kGenerous = 5000ms;  // only ever reached when something is broken
-
-// A door operations wait at until the test opens it.
-class Gate {
-public:
-    void open() {
-        {
-            std::lock_guard lock(mutex_);
-            open_ = true;
-        }
-        cv_.notify_all();
-    }
-    bool wait() {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, kGenerous, [this] { return open_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
+using orvanta::test::kGenerous;
+using orvanta::test::Latch;
+using orvanta::test::LogCapture;
 
 // Runs until cancelled, telling the test when it has started.
 class UntilCancelled : public Operation {
 public:
     void main() override {
-        started.open();
+        started.set();
         const auto deadline = std::chrono::steady_clock::now() + kGenerous;
         while (!isCancelled() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
         sawCancel = isCancelled();
     }
-    Gate started;
+    Latch started;
     std::atomic<bool> sawCancel{false};
 };
 
@@ -75,26 +57,6 @@ public:
 private:
     std::shared_ptr<std::vector<std::string>> order_;
     std::mutex& mutex_;
-};
-
-class LogCapture {
-public:
-    LogCapture() {
-        Logger::instance().setSink([this](std::string_view line) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { Logger::instance().setSink(nullptr); }
-    bool contains(const std::string& text) {
-        std::lock_guard lock(mutex_);
-        return std::any_of(lines_.begin(), lines_.end(),
-                           [&](const auto& line) { return line.find(text) != std::string::npos; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
 };
 
 TEST(OperationQueueTest, RunsEveryOperationAndWaitsForAll) {
@@ -163,7 +125,7 @@ TEST(OperationQueueTest, DependenciesAcrossQueuesAreHonoured) {
     last->addDependency(joined);
     EXPECT_EQ(joined->dependencies(), (std::vector<std::shared_ptr<Operation>>{left, right}));
 
-    Gate hold;
+    Latch hold;
     auto blocker = BlockOperation::create([&] { hold.wait(); });
     first->addDependency(blocker);
     {
@@ -175,7 +137,7 @@ TEST(OperationQueueTest, DependenciesAcrossQueuesAreHonoured) {
         a.addOperation(left);
         b.addOperation(first);
         a.addOperation(blocker);
-        hold.open();
+        hold.set();
         a.waitUntilAllOperationsAreFinished();
         b.waitUntilAllOperationsAreFinished();
     }
@@ -214,7 +176,7 @@ TEST(OperationQueueTest, WaitsForADependencyThatIsNeverQueued) {
 
 TEST(OperationQueueTest, CancelledBeforeStartSkipsMainButFinishes) {
     OperationQueue queue(1);
-    Gate hold;
+    Latch hold;
     auto blocker = BlockOperation::create([&] { hold.wait(); });
     bool mainRan = false;
     std::atomic<bool> completionSawFinished{false};
@@ -229,7 +191,7 @@ TEST(OperationQueueTest, CancelledBeforeStartSkipsMainButFinishes) {
     queue.addOperation(orphanDependent);
     cancelled->cancel();
     orphanDependent->cancel();
-    hold.open();
+    hold.set();
     queue.waitUntilAllOperationsAreFinished();
 
     EXPECT_FALSE(mainRan);
@@ -300,12 +262,12 @@ TEST(OperationQueueTest, RejectsAnOperationThatIsQueuedOrDone) {
     done->start();
     EXPECT_THROW(queue.addOperation(done), InternalInconsistency);
 
-    Gate hold;
+    Latch hold;
     auto queued = BlockOperation::create([&] { hold.wait(); });
     queue.addOperation(queued);
     EXPECT_THROW(queue.addOperation(queued), InternalInconsistency);
     EXPECT_THROW(other.addOperation(queued), InternalInconsistency);
-    hold.open();
+    hold.set();
     queue.waitUntilAllOperationsAreFinished();
 }
 

@@ -1,61 +1,27 @@
 #include "core/Paths.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <fstream>
-#include <map>
-#include <optional>
 #include <string>
+
+#include "support/ScopedEnvironment.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace orvanta::core;
 
 namespace {
 
-// Sets (or, with no value, unsets) environment variables for the lifetime of the object.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment() = default;
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-    ~ScopedEnvironment() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
-    void set(const std::string& name, const std::optional<std::string>& value) {
-        if (!saved_.count(name)) {
-            const char* old = std::getenv(name.c_str());
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
-
 class PathsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("orvanta-paths-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
         fs::create_directories(root_ / "home");
         env_.set("HOME", (root_ / "home").string());
         for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DOCUMENTS_DIR",
                                  "XDG_DESKTOP_DIR", "ORVANTA_MACHINE_CRASH_DIR", "TMPDIR"})
             env_.set(name, std::nullopt);
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     fs::path home() const { return root_ / "home"; }
 
@@ -64,8 +30,9 @@ protected:
         std::ofstream(configHome / "user-dirs.dirs") << text;
     }
 
-    fs::path root_;
-    ScopedEnvironment env_;
+    orvanta::test::TempDir dir_;
+    const fs::path root_ = dir_.path();
+    orvanta::test::ScopedEnvironment env_;
 };
 
 TEST_F(PathsTest, XdgVariablesNameTheBaseFolders) {

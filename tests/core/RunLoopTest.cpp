@@ -3,65 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "core/Log.h"
+#include "support/Latch.h"
+#include "support/LogCapture.h"
 
 using namespace orvanta::core;
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto kGenerous = 5000ms;  // only ever reached when something is broken
-
-// A one-way signal between threads.
-class Flag {
-public:
-    void set() {
-        {
-            std::lock_guard lock(mutex_);
-            set_ = true;
-        }
-        cv_.notify_all();
-    }
-    bool waitFor(std::chrono::milliseconds timeout = kGenerous) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, timeout, [this] { return set_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool set_ = false;
-};
-
-// Collects log lines for the lifetime of the object.
-class LogCapture {
-public:
-    LogCapture() {
-        Logger::instance().setSink([this](std::string_view line) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { Logger::instance().setSink(nullptr); }
-    bool contains(const std::string& text) {
-        std::lock_guard lock(mutex_);
-        for (const auto& line : lines_)
-            if (line.find(text) != std::string::npos) return true;
-        return false;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using orvanta::test::kGenerous;
+using orvanta::test::Latch;
+using orvanta::test::LogCapture;
 
 TEST(RunLoopTest, MainLoopIsOneInstance) { EXPECT_EQ(&RunLoop::main(), &RunLoop::main()); }
 
@@ -105,12 +63,12 @@ TEST(RunLoopTest, LoopThreadIsTheConstructorUntilAnotherThreadRunsIt) {
 
 TEST(RunLoopTest, StopFromAnotherThreadEndsAnIdleRun) {
     RunLoop loop;
-    Flag running;
+    Latch running;
     std::thread runner([&] {
         loop.post([&] { running.set(); });
         loop.run();
     });
-    ASSERT_TRUE(running.waitFor());
+    ASSERT_TRUE(running.wait());
     loop.stop();  // the loop is asleep with no work and no timers
     runner.join();
 }
@@ -209,12 +167,12 @@ TEST(RunLoopTest, EndingTheLoopReleasesPostAndWaitCallers) {
     for (bool destroy : {false, true}) {
         SCOPED_TRACE(destroy ? "destroyed" : "shut down");
         auto loop = std::make_unique<RunLoop>();
-        Flag queued;
+        Latch queued;
         loop->setWakeUpHandler([&] { queued.set(); });
         std::atomic<bool> ran{false};
         bool returned = true;
         std::thread worker([&] { returned = loop->postAndWait([&] { ran = true; }); });
-        ASSERT_TRUE(queued.waitFor());
+        ASSERT_TRUE(queued.wait());
         if (destroy) {
             loop.reset();
         } else {

@@ -1,79 +1,33 @@
 #include "core/Settings.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
 #include <ctime>
 #include <fstream>
 #include <limits>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 #include <thread>
 
-#include "core/Log.h"
 #include "core/SettingsKeys.h"
+#include "support/Files.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace orvanta::core;
 using nlohmann::json;
+namespace test = orvanta::test;
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "orvanta-settings-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = name.data();
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-// Collects the log lines written while it exists.
-class LogCapture {
-public:
-    LogCapture() {
-        Logger::instance().setSink([this](std::string_view line) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { Logger::instance().setSink(nullptr); }
-    bool contains(std::string_view text) const {
-        std::lock_guard lock(mutex_);
-        for (const auto& line : lines_)
-            if (line.find(text) != std::string::npos) return true;
-        return false;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
-std::string readText(const fs::path& file) {
-    std::ifstream in(file);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using test::LogCapture;
 
 void writeText(const fs::path& file, const std::string& text) { std::ofstream(file) << text; }
 
-json readJson(const fs::path& file) { return json::parse(readText(file)); }
+json readJson(const fs::path& file) { return json::parse(test::readFile(file)); }
 
 // Files in `folder` whose names begin with `prefix`.
 std::set<std::string> filesStartingWith(const fs::path& folder, const std::string& prefix) {
@@ -90,7 +44,7 @@ const std::string kFolder = "/home/user/Documents/Orvanta Recordings";
 class SettingsTest : public ::testing::Test {
 protected:
     fs::path file() const { return dir_.path() / "config" / "settings.json"; }
-    TempFolder dir_;
+    test::TempDir dir_;
 };
 
 // ---- Preference defaults -------------------------------------------------------------------------
@@ -265,7 +219,7 @@ TEST_F(SettingsTest, ValuesRoundTripThroughTheFileWithTheirTypes) {
     EXPECT_TRUE(raw.at("whole double").is_number_float());
     EXPECT_TRUE(raw.at("int").is_number_integer());
     EXPECT_NEAR(raw.at("date").at("$date").get<double>(), 1'700'000'000.123456789, 1e-6);
-    EXPECT_NE(readText(file()).find("\"whole double\": 15.0"), std::string::npos);
+    EXPECT_NE(test::readFile(file()).find("\"whole double\": 15.0"), std::string::npos);
 }
 
 TEST_F(SettingsTest, RemovalReachesTheFile) {
@@ -315,9 +269,9 @@ TEST_F(SettingsTest, BrokenFileIsKeptAsideAndDefaultsApply) {
         ASSERT_EQ(kept.size(), occupied.size() + 1);
         for (const auto& name : kept) {
             if (occupied.count(name))
-                EXPECT_EQ(readText(folder / name), "older copy") << name;
+                EXPECT_EQ(test::readFile(folder / name), "older copy") << name;
             else
-                EXPECT_EQ(readText(folder / name), content) << name;
+                EXPECT_EQ(test::readFile(folder / name), content) << name;
         }
 
         applyPreferenceDefaults(settings, kFolder);

@@ -2,44 +2,24 @@
 
 #include <gtest/gtest.h>
 #include <stdio.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
 #include <limits>
-#include <mutex>
 #include <random>
 #include <regex>
 #include <set>
 
-#include "core/Log.h"
+#include "support/Files.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace orvanta::core;
 
 namespace {
 
-// Collects the log lines written while it exists.
-class LogCapture {
-public:
-    LogCapture() {
-        Logger::instance().setSink([this](std::string_view line) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { Logger::instance().setSink(nullptr); }
-    bool contains(std::string_view text) const {
-        std::lock_guard lock(mutex_);
-        for (const auto& line : lines_)
-            if (line.find(text) != std::string::npos) return true;
-        return false;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using orvanta::test::LogCapture;
 
 std::vector<uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -255,28 +235,13 @@ TEST(UtilError, ThrowWithSoapError) {
 
 class UtilZip : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvanta-zip-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        ASSERT_NE(::mkdtemp(name.data()), nullptr);
-        dir_ = name.data();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // The names `unzip -l` lists for the archive.
     std::string listing(const fs::path& archive) {
-        std::string command = "unzip -l '" + archive.string() + "' 2>&1";
-        std::string out;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr) return out;
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
-        ::pclose(pipe);
-        return out;
+        return orvanta::test::commandOutput("unzip -l '" + archive.string() + "' 2>&1");
     }
 
-    fs::path dir_;
+    orvanta::test::TempDir tmp_;
+    const fs::path dir_ = tmp_.path();
 };
 
 TEST_F(UtilZip, ArchivesAFolderFromTheWorkingFolder) {

@@ -19,12 +19,9 @@ namespace {
 
 using namespace std::chrono;
 using test::TestStore;
+using test::utc;
 
 constexpr const char* kXsi = "http://www.w3.org/2001/XMLSchema-instance";
-
-Date utc(int y, unsigned mo, unsigned d, int h, int mi, int s) {
-    return time_point_cast<system_clock::duration>(sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s});
-}
 
 // Read-only view of a parsed element, for walking the manifest in tests.
 struct Element {

@@ -20,12 +20,9 @@ namespace orvanta::model {
 namespace {
 
 using namespace std::chrono;
+using test::utc;
 
 constexpr const char* kGroupGuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
-
-Date utc(int y, unsigned mo, unsigned d, int h, int mi, int s) {
-    return time_point_cast<system_clock::duration>(sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s});
-}
 
 ResultMap session(const std::string& publicID, const std::string& longName) {
     return {{"publicID", publicID}, {"longName", longName}, {"sessionGroupPublicID", kGroupGuid}};

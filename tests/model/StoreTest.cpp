@@ -11,6 +11,7 @@
 #include "model/Segment.h"
 #include "model/Sqlite.h"
 #include "model/Stream.h"
+#include "support/Files.h"
 #include "support/ModelFixture.h"
 
 using namespace orvanta;
@@ -18,11 +19,6 @@ using namespace orvanta::model;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string fileBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // A recording with a camera stream, a slide stream with two events and two segments.
 std::shared_ptr<Recording> makeRecording(ManagedObjectContext& ctx) {
@@ -169,13 +165,13 @@ TEST(StoreTest, UnreadableFilesAreLeftUntouched) {
         test::TempDir dir;
         fs::path file = dir.path() / "Orvanta Recorder.sqlite";
         c.make(file);
-        std::string before = fileBytes(file);
+        std::string before = test::readFile(file);
         test::TestHost host(dir.path());
         core::Error error;
         auto ctx = ManagedObjectContext::open(file, &host, {}, &error);
         EXPECT_FALSE(ctx);
         EXPECT_FALSE(error.description.empty());
-        EXPECT_EQ(fileBytes(file), before);
+        EXPECT_EQ(test::readFile(file), before);
     }
 }
 

@@ -1,37 +1,11 @@
 #include "support/ModelFixture.h"
 
-#include <atomic>
 #include <chrono>
-#include <random>
 #include <stdexcept>
-#include <system_error>
-
-#include <unistd.h>
 
 namespace orvanta::test {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    static std::atomic<unsigned> counter{0};
-    std::random_device random;
-    const fs::path base = fs::temp_directory_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = base / ("orvanta-test-" + std::to_string(::getpid()) + "-" +
-                                     std::to_string(counter++) + "-" + std::to_string(random()));
-        std::error_code ec;
-        if (fs::create_directory(candidate, ec)) {
-            path_ = std::move(candidate);
-            return;
-        }
-    }
-    throw std::runtime_error("could not create a temporary directory under " + base.string());
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
 
 TestHost::TestHost(const fs::path& root) : recordingDirectory_(root / "Recordings") {}
 
@@ -70,6 +44,11 @@ std::unique_ptr<model::ManagedObjectContext> openContext(const fs::path& dir, mo
     auto context = model::ManagedObjectContext::open(dir / "Orvanta Recorder.sqlite", host, options, &error);
     if (!context) throw std::runtime_error("opening the store failed: " + error.localizedDescription());
     return context;
+}
+
+model::Date utc(int y, unsigned mo, unsigned d, int h, int mi, int s) {
+    using namespace std::chrono;
+    return time_point_cast<system_clock::duration>(sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s});
 }
 
 TestStore::TestStore() : context(openContext(dir.path(), &host)) { host.setContext(context.get()); }

@@ -10,22 +10,10 @@
 #include "core/Observable.h"
 #include "model/ManagedObjectContext.h"
 #include "model/RecordingHost.h"
+#include "model/Value.h"
+#include "support/TempDir.h"
 
 namespace orvanta::test {
-
-// A fresh directory under the system temp folder, removed with everything in it at destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // The application around stored recordings, as tests need it: a settable login state, recordings
 // under <root>/Recordings, saving that counts its calls (and keeps the last failure instead of
@@ -68,6 +56,9 @@ private:
 std::unique_ptr<model::ManagedObjectContext> openContext(const std::filesystem::path& dir,
                                                          model::RecordingHost* host,
                                                          const model::StoreOptions& options = {});
+
+// The moment y-mo-d h:mi:s in UTC.
+model::Date utc(int y, unsigned mo, unsigned d, int h, int mi, int s);
 
 // A temp folder, a host and a store context in it, wired together.
 struct TestStore {
