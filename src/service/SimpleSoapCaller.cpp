@@ -387,6 +387,7 @@ std::string SimpleSoapCaller::url() const {
 void SimpleSoapCaller::cancel() { impl_->cancel(); }
 
 void SimpleSoapCaller::setTransferTimeout(double seconds) {
+    if (!(seconds > 0)) seconds = kDefaultTransferSeconds;  // zero, negative or NaN: the default
     std::lock_guard lock(impl_->configMutex);
     impl_->transferSeconds = seconds;
 }

@@ -1,6 +1,7 @@
 #include "service/SoapXMLAccumulator.h"
 
 #include <libxml/parser.h>
+#include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
@@ -90,7 +91,15 @@ std::optional<model::ResultMap> SoapXMLAccumulator::takeValue() {
 namespace {
 
 struct ParserCtxtDeleter {
-    void operator()(xmlParserCtxt* ctxt) const { xmlFreeParserCtxt(ctxt); }
+    void operator()(xmlParserCtxt* ctxt) const {
+        // Entity declarations make libxml2 build a stand-in document even for a pure event parse; the
+        // context does not own it.
+        if (ctxt->myDoc) {
+            xmlFreeDoc(ctxt->myDoc);
+            ctxt->myDoc = nullptr;
+        }
+        xmlFreeParserCtxt(ctxt);
+    }
 };
 using ParserCtxtPtr = std::unique_ptr<xmlParserCtxt, ParserCtxtDeleter>;
 

@@ -115,10 +115,11 @@ void addAdminRoutes(httplib::Server& server, const State& state, const FileStore
         for (const auto& rec : state.files()) {
             json entry = {{"session", rec.sessionID}, {"name", rec.fileName}, {"closed", rec.closed}};
             auto path = store.pathFor(rec.sessionID, rec.fileName);
-            auto size = path ? FileStore::sizeOf(*path) : std::nullopt;
-            entry["size"] = size ? json(*size) : json(nullptr);
+            std::optional<uint64_t> size;
+            if (path) size = FileStore::sizeOf(*path);
+            entry["size"] = size.has_value() ? json(size.value()) : json(nullptr);
             std::optional<std::string> md5;
-            if (size && *size <= kLargestHashedFile) md5 = FileStore::md5Hex(*path);
+            if (size.has_value() && size.value() <= kLargestHashedFile) md5 = FileStore::md5Hex(*path);
             entry["md5"] = md5 ? json(*md5) : json(nullptr);
             files.push_back(entry);
         }

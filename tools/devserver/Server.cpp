@@ -35,6 +35,8 @@ Server::Server(const Options& options, std::filesystem::path storage, nlohmann::
     : options_(options), data_(std::move(data)), faults_(options), store_(std::move(storage)) {}
 
 int Server::bind() {
+    // Small answers go out at once instead of waiting for the client's delayed acknowledgement.
+    http_.set_tcp_nodelay(true);
     int port = options_.port;
     if (port == 0) {
         port = http_.bind_to_any_port("127.0.0.1");

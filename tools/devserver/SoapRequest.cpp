@@ -89,8 +89,12 @@ SoapCall SoapCall::parse(std::string_view envelope, std::string_view soapAction,
     if (action.size() >= 2 && action.front() == '"' && action.back() == '"')
         action = action.substr(1, action.size() - 2);
     std::string expected = service::kServiceNamespace;
-    if (!extension.empty()) expected += "/" + std::string(extension);
-    expected += "/" + call.method_;
+    if (!extension.empty()) {
+        expected += '/';
+        expected += extension;
+    }
+    expected += '/';
+    expected += call.method_;
     if (action != expected)
         throw SoapFault("SOAPAction \"" + std::string(action) + "\" does not match method element " + call.method_ +
                         " (expected \"" + expected + "\")");
