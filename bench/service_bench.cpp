@@ -5,6 +5,8 @@
 //   - 1,000 small calls on one service object against the reference server (baseline: the same
 //     1,000 requests from one curl process, which also keeps its connection open).
 #include <benchmark/benchmark.h>
+
+#include "RatioReporter.h"
 #include <libxml/parser.h>
 #include <signal.h>
 #include <spawn.h>
@@ -105,14 +107,6 @@ BENCHMARK(BM_ParseFoldersBaselineLibxml2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MtomBody4MiB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MtomBaselineOneCopy)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs) times[r.benchmark_name()] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 // The reference server as a child process; port 0 until it said where it listens.
 struct Server {
@@ -200,13 +194,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ratio = [&](const char* ours, const char* base) {
-        auto a = reporter.times.find(ours), b = reporter.times.find(base);
-        if (a != reporter.times.end() && b != reporter.times.end() && b->second > 0)
-            std::printf("ratio %s / %s = %.2f\n", ours, base, a->second / b->second);
-    };
-    ratio("BM_ParseAndMapFolders", "BM_ParseFoldersBaselineLibxml2");
-    ratio("BM_MtomBody4MiB", "BM_MtomBaselineOneCopy");
+    reporter.printRatio("BM_ParseAndMapFolders", "BM_ParseFoldersBaselineLibxml2");
+    reporter.printRatio("BM_MtomBody4MiB", "BM_MtomBaselineOneCopy");
     std::string devserver = (std::filesystem::path(argv[0]).parent_path() / "orvanta-devserver").string();
     smallCallsAgainstCurl(devserver);
     benchmark::Shutdown();

@@ -1,6 +1,8 @@
 // Manifest building and store saving, each next to a baseline that does the same work directly
 // with libxml2 / the SQLite C API and nothing of ours. Prints the ratio ours / baseline.
 #include <benchmark/benchmark.h>
+
+#include "RatioReporter.h"
 #include <libxml/tree.h>
 #include <sqlite3.h>
 
@@ -267,15 +269,6 @@ BENCHMARK(BM_ManifestBaselineLibxml2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveRecordings)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_SaveBaselineSqlite)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// Keeps each benchmark's time so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs) times[r.benchmark_name()] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 }  // namespace
 
@@ -283,13 +276,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ratio = [&](const char* ours, const char* base) {
-        auto a = reporter.times.find(ours), b = reporter.times.find(base);
-        if (a != reporter.times.end() && b != reporter.times.end() && b->second > 0)
-            std::printf("ratio %s / %s = %.2f\n", ours, base, a->second / b->second);
-    };
-    ratio("BM_Manifest", "BM_ManifestBaselineLibxml2");
-    ratio("BM_SaveRecordings/iterations:5", "BM_SaveBaselineSqlite/iterations:5");
+    reporter.printRatio("BM_Manifest", "BM_ManifestBaselineLibxml2");
+    reporter.printRatio("BM_SaveRecordings/iterations:5", "BM_SaveBaselineSqlite/iterations:5");
     benchmark::Shutdown();
     return 0;
 }

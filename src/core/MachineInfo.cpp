@@ -233,28 +233,10 @@ MachineInfo MachineInfo::current() {
     return make(hardwareSerialNumber(), primaryMacAddress(), host, std::move(ip), currentUserName());
 }
 
-namespace {
-
-std::string escapeText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 std::string MachineInfo::toXml() const {
     const std::string indent(33, ' ');
-    return indent + "<Id>" + escapeText(Id) + "</Id>" + indent + "<Name>" + escapeText(Name) + "</Name>" + indent +
-           "<IP>" + escapeText(IP) + "</IP>" + indent + "<User>" + escapeText(User) + "</User>";
+    return indent + "<Id>" + escapeXmlText(Id) + "</Id>" + indent + "<Name>" + escapeXmlText(Name) + "</Name>" + indent +
+           "<IP>" + escapeXmlText(IP) + "</IP>" + indent + "<User>" + escapeXmlText(User) + "</User>";
 }
 
 std::map<std::string, std::string> MachineInfo::toDictionary() const {

@@ -180,4 +180,20 @@ bool createZipArchive(const std::filesystem::path& archive, const std::filesyste
     return false;
 }
 
+std::string escapeXmlText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '\'': out += "&apos;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c; break;
+        }
+    }
+    return out;
+}
+
 }  // namespace orvanta::core

@@ -75,6 +75,10 @@ std::optional<std::vector<uint8_t>> decryptDESWithKey(std::span<const uint8_t> c
 
 // ---- Texts -----------------------------------------------------------------------------------
 
+// Text made safe as XML element content or attribute value: & < > ' " become entities, in that
+// order of precedence (an existing entity is escaped again).
+std::string escapeXmlText(std::string_view text);
+
 // "k1=v1&k2=v2" → {k1: v1, k2: v2}: items split on "&", each on its first "=". No percent-decoding; a
 // later key replaces an earlier one; an item without "=" is a key with an empty value; empty items are
 // skipped.

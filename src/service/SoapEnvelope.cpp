@@ -9,21 +9,7 @@
 
 namespace orvanta::service {
 
-std::string escapeCharacters(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '\'': out += "&apos;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c; break;
-        }
-    }
-    return out;
-}
+std::string escapeCharacters(std::string_view text) { return core::escapeXmlText(text); }
 
 namespace {
 
