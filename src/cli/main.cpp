@@ -16,13 +16,13 @@ using namespace orvanta;
 namespace {
 
 // Alerts go to the terminal; the default button is taken.
-class TerminalInterface : public control::AppUserInterface {
+class TerminalInterface : public core::AppUserInterface {
 public:
-    int runModalAlert(const control::Alert& alert) override {
+    int runModalAlert(const core::Alert& alert) override {
         std::fprintf(stderr, "orvanta: %s\n%s\n", alert.messageText.c_str(), alert.informativeText.c_str());
         return 0;
     }
-    void showSheet(const control::Alert& alert, std::function<void(int)> completion) override {
+    void showSheet(const core::Alert& alert, std::function<void(int)> completion) override {
         completion(runModalAlert(alert));
     }
     void terminateApplication() override { terminated = true; }

@@ -16,7 +16,7 @@ namespace {
 AppController* gInstance = nullptr;  // the single instance, set while it exists
 }
 
-AppController::AppController(core::Settings& settings, core::RunLoop& mainLoop, AppUserInterface& ui)
+AppController::AppController(core::Settings& settings, core::RunLoop& mainLoop, core::AppUserInterface& ui)
     : settings_(settings), mainLoop_(mainLoop), ui_(ui) {
     gInstance = this;
 }
@@ -64,8 +64,8 @@ model::ManagedObjectContext* AppController::managedObjectContext() {
 }
 
 void AppController::presentMigrationError() {
-    Alert alert;
-    alert.style = Alert::Style::Critical;
+    core::Alert alert;
+    alert.style = core::Alert::Style::Critical;
     alert.messageText = "Unable to upgrade your Orvanta Recorder";
     alert.informativeText =
         "We're sorry, but the Orvanta Recorder has experienced an error while upgrading recording data from the "
@@ -86,8 +86,8 @@ void AppController::saveManagedObjects() {
         // The store could not be written (a full disk, a folder that became read-only): the changes
         // are still pending in memory, so the user may try again or quit.
         core::logf("managedObjectContext error: %s", error->localizedDescription().c_str());
-        Alert alert;
-        alert.style = Alert::Style::Critical;
+        core::Alert alert;
+        alert.style = core::Alert::Style::Critical;
         alert.messageText = "Error saving Recording Database";
         alert.informativeText = "There was a failure trying to save your list of recordings. What would you like to do?";
         alert.buttons = {"Quit", "Try Again"};
@@ -156,7 +156,7 @@ void AppController::applicationWillTerminate() {
 
 void AppController::terminate() {
     if (isRecording()) {
-        Alert alert;
+        core::Alert alert;
         alert.messageText = "Unable to quit while recording.";
         alert.informativeText = "You must stop recording before quitting the application.";
         alert.buttons = {"Ok"};
@@ -175,7 +175,7 @@ TerminateReply AppController::applicationShouldTerminate() {
     if (context_ && context_->hasChanges()) {
         if (auto error = context_->save()) {
             core::logf("managedObjectContext error: %s", error->localizedDescription().c_str());
-            Alert alert;
+            core::Alert alert;
             alert.messageText = "Could not save changes while quitting. Quit anyway?";
             alert.informativeText = error->localizedDescription();
             alert.buttons = {"Quit anyway", "Cancel"};

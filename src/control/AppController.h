@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "control/AppUserInterface.h"
+#include "core/AppUserInterface.h"
 #include "core/Observable.h"
 #include "core/Operation.h"
 #include "core/RunLoop.h"
@@ -39,7 +39,7 @@ public:
         std::function<void(const std::shared_ptr<model::Recording>&)> stitchFiles;
     };
 
-    AppController(core::Settings& settings, core::RunLoop& mainLoop, AppUserInterface& ui);
+    AppController(core::Settings& settings, core::RunLoop& mainLoop, core::AppUserInterface& ui);
     ~AppController() override;
     AppController(const AppController&) = delete;
     AppController& operator=(const AppController&) = delete;
@@ -98,7 +98,7 @@ private:
 
     core::Settings& settings_;
     core::RunLoop& mainLoop_;
-    AppUserInterface& ui_;
+    core::AppUserInterface& ui_;
     Hooks hooks_;
     core::Property<bool> loggedIn_{false};
     bool launched_ = false;

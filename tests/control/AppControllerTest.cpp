@@ -17,6 +17,8 @@
 
 using namespace orvanta;
 using namespace orvanta::control;
+using core::Alert;
+using core::AppUserInterface;
 namespace fs = std::filesystem;
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace orvanta::control {
+namespace orvanta::core {
 
 // An alert or sheet as the application asks for it; the desktop program shows it, the command
 // line answers it, tests record it.
@@ -34,4 +34,4 @@ public:
     virtual void showMainWindow() {}
 };
 
-}  // namespace orvanta::control
+}  // namespace orvanta::core
