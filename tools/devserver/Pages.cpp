@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "core/Util.h"
 #include "devserver/FileStore.h"
 #include "devserver/SoapWriter.h"
 #include "devserver/State.h"
@@ -133,7 +134,33 @@ void addAdminRoutes(httplib::Server& server, const State& state, const FileStore
                 {{"session", m.sessionID}, {"recording", m.recordingID}, {"path", m.storedAt}, {"files", announced}});
         }
         doc["manifests"] = manifests;
+        doc["calls"] = state.calls();
         res.set_content(doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n", "application/json");
+    });
+
+    // A plain upload of one body, stored as <storage>/sink/<name> and hashed as the receiver hashes
+    // its chunks: what a bulk HTTP client achieves against this server, for comparisons.
+    server.Post(R"(/devserver/sink/([A-Za-z0-9._-]+))", [&store](const httplib::Request& req, httplib::Response& res,
+                                                                 const httplib::ContentReader& reader) {
+        auto path = store.root() / "sink" / std::string(req.matches[1]);
+        std::filesystem::create_directories(path.parent_path());
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            res.status = 500;
+            return;
+        }
+        auto file = std::make_shared<SharedFd>(fd);
+        core::Md5 md5;
+        uint64_t offset = 0;
+        bool ok = reader([&](const char* data, size_t length) {
+            md5.update(std::string_view(data, length));
+            ssize_t n = ::pwrite(file->fd, data, length, static_cast<off_t>(offset));
+            if (n != static_cast<ssize_t>(length)) return false;
+            offset += length;
+            return true;
+        });
+        res.status = ok ? 200 : 500;
+        res.set_content(core::encodeBase64(md5.final()) + "\n", "text/plain");
     });
 
     server.Get(R"(/devserver/files/([^/]+)/(.+))", [&store](const httplib::Request& req, httplib::Response& res) {

@@ -360,4 +360,14 @@ std::vector<FileRecord> State::files() const {
     return out;
 }
 
+void State::countCall(const std::string& method) {
+    std::lock_guard lock(mutex_);
+    ++calls_[method];
+}
+
+std::map<std::string, uint64_t> State::calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
 }  // namespace orvanta::devserver

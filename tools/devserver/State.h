@@ -122,6 +122,10 @@ public:
     void markClosed(const std::string& sessionID, const std::string& fileName);
     std::vector<FileRecord> files() const;
 
+    // ---- how often each operation was asked for
+    void countCall(const std::string& method);
+    std::map<std::string, uint64_t> calls() const;
+
 private:
     Session withDeliveries(const Session& s) const;  // mutex held
     Folder* folderById(const std::string& publicID);
@@ -137,6 +141,7 @@ private:
     std::set<std::string> loggedIn_;
     std::vector<ManifestRecord> manifests_;
     std::map<std::string, FileRecord> files_;
+    std::map<std::string, uint64_t> calls_;
     int nextId_ = 1;
 };
 

@@ -43,6 +43,7 @@ std::string_view attachedBytes(const SoapCall& call, const SoapMessage& message)
 }  // namespace
 
 std::string UploadReceiver::answer(const SoapCall& call, const SoapMessage& message) {
+    state_.countCall(call.method());
     if (call.method() == "ChunkSize") return chunkSize(call);
     if (call.method() == "UploadChunk") return uploadChunk(call, message);
     if (call.method() == "TryCloseFile") return tryCloseFile(call);
