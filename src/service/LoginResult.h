@@ -18,6 +18,8 @@ struct RuntimeConfig {
     bool CanCreateSessionGroups = false;
 
     static RuntimeConfig runtimeConfigFromDictionary(const model::ResultValue* values);
+
+    bool operator==(const RuntimeConfig&) const = default;
 };
 
 struct LoginResult {

@@ -96,6 +96,8 @@ TEST(DevServerProcess, BadCommandLinesAreRefusedWithUsage) {
         {"--drop-rate -0.1", "--drop-rate"},
         {"--chunk-size 0", "--chunk-size"},
         {"--seed", "--seed"},
+        {"--min-recorder-version 1.x", "--min-recorder-version"},
+        {"--min-recorder-version=", "--min-recorder-version"},
         {"--quiet=yes", "--quiet"},
         {"--frobnicate", "--frobnicate"},
     };

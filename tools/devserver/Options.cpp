@@ -66,6 +66,14 @@ Options parseOptions(const std::vector<std::string>& args) {
             o.slowMs = parseInteger<int>(flag, value(), 0, 600000);
         } else if (flag == "--uploading-count") {
             o.uploadingCount = parseInteger<int>(flag, value(), 0, 1000000);
+        } else if (flag == "--min-recorder-version") {
+            o.minRecorderVersion = value();
+            if (o.minRecorderVersion.empty() ||
+                o.minRecorderVersion.find_first_not_of("0123456789.") != std::string::npos ||
+                o.minRecorderVersion.front() == '.' || o.minRecorderVersion.back() == '.' ||
+                o.minRecorderVersion.find("..") != std::string::npos)
+                throw std::invalid_argument(flag + " needs a version such as 1.2, not \"" + o.minRecorderVersion +
+                                            "\"");
         } else if (flag == "--seed") {
             o.seed = parseInteger<uint64_t>(flag, value(), 0, std::numeric_limits<uint64_t>::max());
         } else if (flag == "--quiet") {
@@ -86,7 +94,7 @@ Options parseOptions(const std::vector<std::string>& args) {
 std::string usageText() {
     return "usage: orvanta-devserver [--port N] [--data FILE.json] [--storage DIR] [--chunk-size BYTES]\n"
            "                         [--fail-rate R] [--bad-hash-rate R] [--drop-rate R] [--slow-ms N]\n"
-           "                         [--uploading-count N] [--seed N] [--quiet]\n"
+           "                         [--uploading-count N] [--min-recorder-version V] [--seed N] [--quiet]\n"
            "\n"
            "Serves the recorder service and the upload receiver on 127.0.0.1.\n"
            "  --port N             port to listen on; 0 (default) picks a free one\n"
@@ -99,6 +107,9 @@ std::string usageText() {
            "  --drop-rate R        share of SOAP requests whose connection is closed without an answer\n"
            "  --slow-ms N          wait N milliseconds before answering each SOAP request\n"
            "  --uploading-count N  TryCloseFile answers \"Uploading\" N times per file before \"Uploaded\"\n"
+           "  --min-recorder-version V\n"
+           "                       logins from recorders older than version V (such as 1.2) are answered\n"
+           "                       as not supported, with a download address\n"
            "  --seed N             seed of the fault decisions (repeatable runs)\n"
            "  --quiet              no request log on standard error\n"
            "\n"

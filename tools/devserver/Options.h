@@ -19,6 +19,7 @@ struct Options {
     double dropRate = 0;     // share of SOAP requests whose connection is closed unanswered
     int slowMs = 0;          // wait before answering each SOAP request
     int uploadingCount = 0;  // "Uploading" answers per file before "Uploaded"
+    std::string minRecorderVersion;  // logins from older recorders are refused as unsupported; "": none
     std::optional<uint64_t> seed;
     bool quiet = false;
     bool help = false;

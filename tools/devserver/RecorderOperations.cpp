@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "core/Log.h"
 #include "core/Util.h"
@@ -20,6 +21,9 @@
 namespace orvanta::devserver {
 
 namespace {
+
+// Where a recorder that is not supported is sent for the newest version.
+constexpr const char* kRecorderDownloadPath = "/Orvanta/Pages/Recorder/Download.aspx";
 
 // Seconds from 1601-01-01 00:00:00 UTC to the Unix epoch.
 constexpr double kSecondsFrom1601To1970 = 11644473600.0;
@@ -109,6 +113,29 @@ void collectAnnouncedFiles(const xmlNode* node, std::vector<AnnouncedFile>& out)
 
 }  // namespace
 
+bool recorderVersionSupported(const std::string& version, const std::string& minimum) {
+    if (minimum.empty()) return true;
+    auto numbers = [](const std::string& text) {
+        std::vector<uint64_t> out;
+        size_t start = 0;
+        for (;;) {
+            size_t dot = text.find('.', start);
+            const std::string part = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+            uint64_t value = 0;
+            auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
+            out.push_back(ec == std::errc() && end == part.data() + part.size() ? value : 0);
+            if (dot == std::string::npos) return out;
+            start = dot + 1;
+        }
+    };
+    auto have = numbers(version);
+    auto need = numbers(minimum);
+    const size_t n = std::max(have.size(), need.size());
+    have.resize(n, 0);
+    need.resize(n, 0);
+    return have >= need;
+}
+
 bool parseOAuthUri(const std::string& uri, OAuthIdentity& out) {
     size_t q = uri.find('?');
     if (q == std::string::npos) return false;
@@ -143,14 +170,20 @@ std::string RecorderOperations::answer(const SoapCall& call) {
 }
 
 std::string RecorderOperations::loginAnswer(const SoapCall& call, const std::string& userName, bool success) {
-    if (success) state_.rememberLogin(userName);
-    core::logf("%s %s: %s", call.method().c_str(), userName.c_str(), success ? "logged in" : "refused");
     const std::string base = state_.baseUrl();
     const std::string version = call.text("recorderVersion").value_or("");
+    const bool supported = recorderVersionSupported(version, minRecorderVersion_);
+    // Only a login that lets the recorder in counts for a later cookie login.
+    if (success && supported) state_.rememberLogin(userName);
+    core::logf("%s %s: %s%s", call.method().c_str(), userName.c_str(), success ? "logged in" : "refused",
+               supported ? "" : ", recorder version not supported");
     return soapResponse(call.method(), [&](XmlWriter& w) {
         w.boolean("LoginSuccess", success);
-        w.boolean("RecorderIsSupported", true);
-        w.empty("RecorderDownloadUrl");
+        w.boolean("RecorderIsSupported", supported);
+        if (supported)
+            w.empty("RecorderDownloadUrl");
+        else
+            w.leaf("RecorderDownloadUrl", base + kRecorderDownloadPath);
         w.element("RuntimeConfig", [&](XmlWriter& c) {
             c.leaf("DataReceiverEndpoint", base + "/Orvanta/services/DataReceiver.svc");
             c.leaf("WebReceiverEndpoint", base + "/Orvanta/services/WebReceiver.svc");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace orvanta::devserver {
 
@@ -11,7 +12,9 @@ class State;
 // The recorder service: logins, folders and sessions, recording start and manifests.
 class RecorderOperations {
 public:
-    RecorderOperations(State& state, FileStore& store) : state_(state), store_(store) {}
+    // `minRecorderVersion`: logins from older recorders are answered as not supported ("": all are).
+    RecorderOperations(State& state, FileStore& store, std::string minRecorderVersion = {})
+        : state_(state), store_(store), minRecorderVersion_(std::move(minRecorderVersion)) {}
 
     // The answer envelope for one call. Throws SoapFault for an unknown method or a request the
     // operation refuses.
@@ -33,6 +36,7 @@ private:
 
     State& state_;
     FileStore& store_;
+    std::string minRecorderVersion_;
 };
 
 // The login name an identity-provider address stands for, worked out as the recorder does: the
@@ -43,5 +47,10 @@ struct OAuthIdentity {
     std::string consumerKey;
 };
 bool parseOAuthUri(const std::string& uri, OAuthIdentity& out);
+
+// Whether a recorder of `version` may log in when `minimum` is the oldest supported one. Versions
+// compare by their dot-separated numbers ("1.10" is newer than "1.9"; a missing number counts as 0,
+// a part that is not a number as 0). An empty minimum supports every version.
+bool recorderVersionSupported(const std::string& version, const std::string& minimum);
 
 }  // namespace orvanta::devserver

@@ -51,7 +51,7 @@ int Server::bind() {
         state_->loadDefaults();
     else
         state_->load(data_);
-    recorder_ = std::make_unique<RecorderOperations>(*state_, store_);
+    recorder_ = std::make_unique<RecorderOperations>(*state_, store_, options_.minRecorderVersion);
     receiver_ = std::make_unique<UploadReceiver>(*state_, store_, faults_, options_.chunkSize, options_.uploadingCount);
 
     // Chunks of one upload follow each other on one connection; let it carry many requests.
