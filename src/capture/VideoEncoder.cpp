@@ -1,0 +1,143 @@
+#include "capture/VideoEncoder.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "core/Log.h"
+
+namespace orvanta::capture {
+
+namespace {
+
+AVPixelFormat choosePixelFormat(const AVCodec* encoder, const CompressionOptions* options) {
+    AVPixelFormat wanted = AV_PIX_FMT_YUV420P;
+    if (options && !options->pixelFormat.empty()) {
+        AVPixelFormat named = av_get_pix_fmt(options->pixelFormat.c_str());
+        if (named != AV_PIX_FMT_NONE) wanted = named;
+        else core::logf("Unknown pixel format \"%s\", using the encoder's", options->pixelFormat.c_str());
+    }
+    if (!encoder->pix_fmts) return wanted;
+    for (const AVPixelFormat* f = encoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+        if (*f == wanted) return wanted;
+    return encoder->pix_fmts[0];
+}
+
+}  // namespace
+
+std::string encoderNameForCodec(const std::string& codec) {
+    if (codec == "avc1") return "libx264";
+    if (codec != "mp4v") core::logf("Unknown video codec \"%s\", writing MPEG-4 video", codec.c_str());
+    return "mpeg4";
+}
+
+std::unique_ptr<VideoEncoder> VideoEncoder::open(const std::string& codec, const CompressionOptions* options,
+                                                 std::uint32_t width, std::uint32_t height, std::int32_t timeScale,
+                                                 bool globalHeader, std::string* error) {
+    // Options made for another codec say nothing about this one.
+    if (options && !options->codec.empty() && options->codec != codec) {
+        core::logf("Compression options are for codec \"%s\", not \"%s\"; using the encoder's defaults",
+                   options->codec.c_str(), codec.c_str());
+        options = nullptr;
+    }
+    std::string name = options && !options->encoderName.empty() ? options->encoderName : encoderNameForCodec(codec);
+    const AVCodec* encoder = avcodec_find_encoder_by_name(name.c_str());
+    if (!encoder || encoder->type != AVMEDIA_TYPE_VIDEO) {
+        *error = "no video encoder named \"" + name + "\"";
+        return nullptr;
+    }
+    ff::CodecContextPtr context(avcodec_alloc_context3(encoder));
+    if (!context) {
+        *error = "out of memory";
+        return nullptr;
+    }
+    AVPixelFormat format = choosePixelFormat(encoder, options);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    // Subsampled chroma needs sizes that divide evenly.
+    std::uint32_t alignW = desc ? (1u << desc->log2_chroma_w) : 1, alignH = desc ? (1u << desc->log2_chroma_h) : 1;
+    std::uint32_t w = width / alignW * alignW, h = height / alignH * alignH;
+    if (w == 0 || h == 0) {
+        *error = "output size " + std::to_string(width) + "x" + std::to_string(height) + " is too small";
+        return nullptr;
+    }
+    if (w != width || h != height)
+        core::logf("Output size %ux%u rounded to %ux%u for the encoder", width, height, w, h);
+    context->width = static_cast<int>(w);
+    context->height = static_cast<int>(h);
+    context->pix_fmt = format;
+    context->sample_aspect_ratio = AVRational{1, 1};
+    context->time_base = AVRational{1, timeScale};
+    context->thread_count = 0;
+    if (globalHeader) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    ff::Dictionary dict;
+    if (options) {
+        if (options->frameRate > 0) context->framerate = AVRational{options->frameRate, 1};
+        if (options->bitRate > 0) context->bit_rate = options->bitRate;
+        if (options->keyFrameInterval > 0) context->gop_size = options->keyFrameInterval;
+        for (const auto& [key, value] : options->encoderOptions) dict.set(key, value);
+    }
+    if (int rc = avcodec_open2(context.get(), encoder, dict.address()); rc < 0) {
+        *error = "cannot open encoder \"" + name + "\": " + ff::errorText(rc);
+        return nullptr;
+    }
+    if (std::string left = dict.leftoverKeys(); !left.empty())
+        core::logf("Encoder \"%s\" ignored the options %s", name.c_str(), left.c_str());
+    return std::unique_ptr<VideoEncoder>(new VideoEncoder(std::move(context)));
+}
+
+ff::FramePtr VideoEncoder::convert(const PixelBuffer& pixels, std::int64_t pts, std::string* error) {
+    if (!pixels.data || pixels.width == 0 || pixels.height == 0 || pixels.rowBytes < pixels.width * 4) {
+        *error = "the picture has no usable pixels";
+        return nullptr;
+    }
+    if (!scaler_ || scalerSourceWidth_ != pixels.width || scalerSourceHeight_ != pixels.height) {
+        bool shrinking = pixels.width > static_cast<std::uint32_t>(context_->width) ||
+                         pixels.height > static_cast<std::uint32_t>(context_->height);
+        scaler_.reset(sws_getContext(static_cast<int>(pixels.width), static_cast<int>(pixels.height), AV_PIX_FMT_BGRA,
+                                     context_->width, context_->height, context_->pix_fmt,
+                                     shrinking ? SWS_AREA : SWS_BILINEAR, nullptr, nullptr, nullptr));
+        if (!scaler_) {
+            *error = "cannot convert " + std::to_string(pixels.width) + "x" + std::to_string(pixels.height) +
+                     " pictures to the encoder's format";
+            return nullptr;
+        }
+        scalerSourceWidth_ = pixels.width;
+        scalerSourceHeight_ = pixels.height;
+    }
+    ff::FramePtr frame(av_frame_alloc());
+    if (!frame) {
+        *error = "out of memory";
+        return nullptr;
+    }
+    frame->format = context_->pix_fmt;
+    frame->width = context_->width;
+    frame->height = context_->height;
+    if (int rc = av_frame_get_buffer(frame.get(), 0); rc < 0) {
+        *error = ff::errorText(rc);
+        return nullptr;
+    }
+    const std::uint8_t* src[4] = {pixels.data, nullptr, nullptr, nullptr};
+    const int srcStride[4] = {static_cast<int>(pixels.rowBytes), 0, 0, 0};
+    sws_scale(scaler_.get(), src, srcStride, 0, static_cast<int>(pixels.height), frame->data, frame->linesize);
+    frame->pts = pts;
+    return frame;
+}
+
+int VideoEncoder::encode(const AVFrame* frame, const PacketSink& sink) {
+    if (drained_) return 0;
+    int rc = avcodec_send_frame(context_.get(), frame);
+    if (!frame) drained_ = true;
+    if (rc < 0 && rc != AVERROR_EOF) return rc;
+    for (;;) {
+        rc = avcodec_receive_packet(context_.get(), packet_.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return 0;
+        if (rc < 0) return rc;
+        rc = sink(packet_.get());
+        av_packet_unref(packet_.get());
+        if (rc < 0) return rc;
+    }
+}
+
+}  // namespace orvanta::capture
