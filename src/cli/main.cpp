@@ -2,60 +2,35 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "control/AppController.h"
-#include "core/CrashHandler.h"
-#include "core/Log.h"
-#include "core/Paths.h"
-#include "core/Settings.h"
-#include "model/Recording.h"
+#include "cli/CommandContext.h"
+#include "cli/Commands.h"
+#include "cli/Terminal.h"
+#include "core/RunLoop.h"
 #include "orvanta/BuildInfo.h"
 
 using namespace orvanta;
+using namespace orvanta::cli;
 
 namespace {
 
-// Alerts go to the terminal; the default button is taken.
-class TerminalInterface : public core::AppUserInterface {
-public:
-    int runModalAlert(const core::Alert& alert) override {
-        std::fprintf(stderr, "orvanta: %s\n%s\n", alert.messageText.c_str(), alert.informativeText.c_str());
-        return 0;
-    }
-    void showSheet(const core::Alert& alert, std::function<void(int)> completion) override {
-        completion(runModalAlert(alert));
-    }
-    void terminateApplication() override { terminated = true; }
-    void replyToApplicationShouldTerminate(bool) override {}
-    bool terminated = false;
-};
-
 void usage(FILE* out) {
+    std::fprintf(out, "usage: orvanta <command> [options]\n\ncommands:\n");
+    for (const auto& c : commands()) std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
     std::fprintf(out,
-                 "usage: orvanta <command>\n"
-                 "\n"
-                 "commands:\n"
-                 "  list        the recordings in the local store: Guid, status, length, folder\n"
-                 "  --version   the program's version\n"
-                 "  --help      this text\n");
+                 "  --version  the program's version\n"
+                 "  --help     this text; 'orvanta <command> --help' describes one command\n"
+                 "\nexit codes: 0 done, 1 failed, 2 bad arguments, 3 not logged in or login refused,\n"
+                 "            4 recording store unavailable, 130 interrupted (uploads resume next time)\n");
 }
 
-int listRecordings(control::AppController& app) {
-    auto* context = app.managedObjectContext();
-    if (!context) {
-        std::fprintf(stderr, "orvanta: cannot open the recording store %s\n",
-                     control::AppController::managedObjectDataFile().c_str());
-        return 1;
+bool wantsHelp(const std::vector<std::string>& args) {
+    for (const auto& a : args) {
+        if (a == "--") return false;
+        if (a == "--help" || a == "-h") return true;
     }
-    auto recordings = context->all<model::Recording>("Recording");
-    std::sort(recordings.begin(), recordings.end(), [](const auto& a, const auto& b) {
-        return a->dateValue("StartTime").value_or(model::Date{}) > b->dateValue("StartTime").value_or(model::Date{});
-    });
-    for (const auto& r : recordings)
-        std::printf("%s\t%s\t%s\t%s\n", r->Guid().value_or("").c_str(), r->DetailedStatus().c_str(),
-                    r->Length().value_or("").c_str(), r->folderDescription().text.c_str());
-    if (recordings.empty()) std::printf("no recordings\n");
-    return 0;
+    return false;
 }
 
 }  // namespace
@@ -63,20 +38,27 @@ int listRecordings(control::AppController& app) {
 int main(int argc, char** argv) {
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         usage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+        return argc < 2 ? kExitUsage : kExitOk;
     }
     if (!std::strcmp(argv[1], "--version")) {
         std::printf("orvanta %s (%s)\n", build::kShortVersion, build::kBundleVersion);
-        return 0;
+        return kExitOk;
     }
-    core::Logger::instance().setLogFile(core::logFilePath());
-    core::installCrashHandler(core::diagnosticReportsFolder(), build::kExecutableName);
-    auto& settings = core::Settings::standard();
-    core::applyPreferenceDefaults(settings, core::defaultRecordingDirectory().string());
-    TerminalInterface ui;
-    control::AppController app(settings, core::RunLoop::main(), ui);
-    if (!std::strcmp(argv[1], "list")) return listRecordings(app);
-    std::fprintf(stderr, "orvanta: unknown command '%s'\n", argv[1]);
-    usage(stderr);
-    return 2;
+    const Command* command = nullptr;
+    for (const auto& c : commands())
+        if (!std::strcmp(argv[1], c.name)) command = &c;
+    if (!command) {
+        std::fprintf(stderr, "orvanta: unknown command '%s'\n", argv[1]);
+        usage(stderr);
+        return kExitUsage;
+    }
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (wantsHelp(args)) {
+        std::fputs(command->help, stdout);
+        return kExitOk;
+    }
+    core::RunLoop::main();  // the main loop belongs to this thread
+    InterruptWatcher interrupts;
+    CommandContext context(interrupts, isTerminal(stdin) && isTerminal(stderr));
+    return command->run(context, args);
 }

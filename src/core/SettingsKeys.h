@@ -50,6 +50,10 @@ inline constexpr const char* kHasRun = "hasRun";
 // unsigned integer; written when absent each time an upload operation is made.
 inline constexpr const char* kMaxUploadRetriesKey = "MaxUploadRetriesKey";
 inline constexpr const char* kMaxCloseFileRetriesKey = "MaxCloseFileRetriesKey";
+// Advanced, absent by default: seconds between close requests while the server still assembles a
+// file (60), and the first delay of the automatic retry of an upload the network broke (5).
+inline constexpr const char* kUploadPollingInterval = "UploadPollingInterval";
+inline constexpr const char* kUploadRetryDelay = "UploadRetryDelay";
 // bool; never written by the program. Log SOAP requests and responses.
 inline constexpr const char* kLogSoap = "LogSoap";
 // bool; never written by the program. Offer "Copy (local)" in the recordings list.
