@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <span>
 #include <stdexcept>
 #include <system_error>
 
 #include "core/Log.h"
 #include "core/Util.h"
+#include "upload/ChunkReader.h"
 #include "upload/OperationReports.h"
 
 namespace orvanta::upload {
@@ -364,14 +364,10 @@ uint64_t FileUploadOperation::uploadFile(const model::FileInformation& file, uin
                static_cast<ull>(offset));
     uint32_t failures = 0;
     std::string localHash, serverHash;
-    if (buffer_.empty()) buffer_.resize(chunkSize_);
-
-    // Unbuffered: every read goes to the file as it is now, so a file that shrinks is noticed.
-    std::ifstream in;
-    in.rdbuf()->pubsetbuf(nullptr, 0);
-    in.open(path, std::ios::binary);
-    if (!in.is_open()) {
-        std::string cause = std::error_code(errno, std::generic_category()).message();
+    // Reads go to the file as it is now (no stream buffering), so a file that shrinks is noticed.
+    ChunkReader reader(path, chunkSize_);
+    if (!reader.isOpen()) {
+        const std::string cause = reader.openError();
         core::logf("Failed to open file %s for reading", path.c_str());
         core::logf("Caught: %s (%s)", cause.c_str(), path.c_str());
         auto error = orvantaError(84, "File Error", "Failed to open file " + path + " for reading");
@@ -384,17 +380,15 @@ uint64_t FileUploadOperation::uploadFile(const model::FileInformation& file, uin
     // An empty file is still sent as one empty chunk, so that the server has it.
     bool emptyChunkDue = size == 0 && offset == 0;
     while ((offset < size || emptyChunkDue) && !isCancelled() && failures <= maxUploadRetries_) {
-        in.clear();
-        if (in.tellg() != static_cast<std::streamoff>(offset)) in.seekg(static_cast<std::streamoff>(offset));
         // Never past the size read before this pass: what is sent is what close will account for.
         const uint64_t wanted = std::min<uint64_t>(chunkSize_, size - offset);
-        in.read(reinterpret_cast<char*>(buffer_.data()), static_cast<std::streamsize>(wanted));
-        const auto got = static_cast<uint64_t>(std::max<std::streamsize>(in.gcount(), 0));
+        const auto read = reader.read(offset, wanted);
+        const auto got = static_cast<uint64_t>(read.bytes.size());
         if (got < wanted) {
             std::string reason =
-                in.bad() ? format("Reading file %s failed at offset %llu", path.c_str(), static_cast<ull>(offset + got))
-                         : format("File %s ends at offset %llu, before its size of %llu bytes: it has become shorter",
-                                  path.c_str(), static_cast<ull>(offset + got), static_cast<ull>(size));
+                read.readFailed ? format("Reading file %s failed at offset %llu", path.c_str(), static_cast<ull>(offset + got))
+                                : format("File %s ends at offset %llu, before its size of %llu bytes: it has become shorter",
+                                         path.c_str(), static_cast<ull>(offset + got), static_cast<ull>(size));
             core::logf("Error: %s", reason.c_str());
             auto error = orvantaError(83, "Failed to upload file", reason);
             error.with(core::kFileNameKey, path).with(core::kLocalHashKey, localHash).with(core::kServerHashKey, serverHash);
@@ -402,9 +396,10 @@ uint64_t FileUploadOperation::uploadFile(const model::FileInformation& file, uin
             core::logf("%s returning offset %llu", ORV_FUNC, static_cast<ull>(offset));
             return offset;
         }
-        const std::span<const uint8_t> chunk(buffer_.data(), got);
-        const auto digest = core::md5Digest(chunk);
-        localHash = core::encodeBase64(std::span<const uint8_t>(digest.data(), digest.size()));
+        const std::span<const uint8_t> chunk = read.bytes;
+        localHash = read.hash;
+        // The next chunk is read and hashed while this one is on its way.
+        if (offset + got < size) reader.prepare(offset + got, std::min<uint64_t>(chunkSize_, size - offset - got));
         serverHash.clear();
         caughtException_.reset();
 

@@ -96,7 +96,6 @@ private:
     core::RunLoop& reportLoop_;
     uint64_t chunkSize_ = 0;
     std::optional<core::OrvantaSoapException> caughtException_;
-    std::vector<uint8_t> buffer_;
     std::atomic<bool> mainStarted_{false};
 };
 
