@@ -2,7 +2,7 @@
 // same run sends the same bytes with curl in one POST to the same server; prints the throughput of
 // both, their ratio, and the CPU time per GB of the client and the server.
 //
-//   upload_bench [MEGABYTES=1000] [ROUNDS=3]
+//   upload_bench [MEGABYTES=1000] [ROUNDS=3] [CHUNK_BYTES=the server's default]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -100,7 +100,9 @@ int main(int argc, char** argv) {
     env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home.path() / "no-bus").string());
     env.set("ORVANTA_PASSWORD", "presenter");
 
-    test::DevServer server({"--quiet"});
+    std::vector<std::string> serverArgs = {"--quiet"};
+    if (argc > 3) serverArgs.insert(serverArgs.end(), {"--chunk-size", argv[3]});
+    test::DevServer server(serverArgs);
     auto login = test::runProcess({orvanta, "login", "--server", server.serverName(), "--user", "presenter",
                                    "--password-stdin", "--no-save"},
                                   "presenter\n");
