@@ -106,21 +106,34 @@ ff::FramePtr VideoEncoder::convert(const PixelBuffer& pixels, std::int64_t pts, 
         scalerSourceWidth_ = pixels.width;
         scalerSourceHeight_ = pixels.height;
     }
-    ff::FramePtr frame(av_frame_alloc());
-    if (!frame) {
-        *error = "out of memory";
-        return nullptr;
-    }
-    frame->format = context_->pix_fmt;
-    frame->width = context_->width;
-    frame->height = context_->height;
-    if (int rc = av_frame_get_buffer(frame.get(), 0); rc < 0) {
+    // One picture is converted into again and again; a fresh one only while the encoder still holds
+    // the last (a new allocation per frame costs more than the conversion).
+    if (!picture_) {
+        picture_.reset(av_frame_alloc());
+        if (!picture_) {
+            *error = "out of memory";
+            return nullptr;
+        }
+        picture_->format = context_->pix_fmt;
+        picture_->width = context_->width;
+        picture_->height = context_->height;
+        if (int rc = av_frame_get_buffer(picture_.get(), 0); rc < 0) {
+            picture_.reset();
+            *error = ff::errorText(rc);
+            return nullptr;
+        }
+    } else if (int rc = av_frame_make_writable(picture_.get()); rc < 0) {
         *error = ff::errorText(rc);
         return nullptr;
     }
     const std::uint8_t* src[4] = {pixels.data, nullptr, nullptr, nullptr};
     const int srcStride[4] = {static_cast<int>(pixels.rowBytes), 0, 0, 0};
-    sws_scale(scaler_.get(), src, srcStride, 0, static_cast<int>(pixels.height), frame->data, frame->linesize);
+    sws_scale(scaler_.get(), src, srcStride, 0, static_cast<int>(pixels.height), picture_->data, picture_->linesize);
+    ff::FramePtr frame(av_frame_alloc());
+    if (!frame || av_frame_ref(frame.get(), picture_.get()) < 0) {
+        *error = "out of memory";
+        return nullptr;
+    }
     frame->pts = pts;
     return frame;
 }

@@ -43,6 +43,7 @@ private:
 
     ff::CodecContextPtr context_;
     ff::SwsPtr scaler_;
+    ff::FramePtr picture_;  // the conversion target, reused
     std::uint32_t scalerSourceWidth_ = 0;
     std::uint32_t scalerSourceHeight_ = 0;
     ff::PacketPtr packet_{av_packet_alloc()};
