@@ -42,16 +42,9 @@ std::unique_ptr<AudioEncoder> AudioEncoder::open(const AudioCompression& setting
         return nullptr;
     }
     std::string name = settings.encoderName.empty() ? "aac" : settings.encoderName;
-    const AVCodec* encoder = avcodec_find_encoder_by_name(name.c_str());
-    if (!encoder || encoder->type != AVMEDIA_TYPE_AUDIO) {
-        *error = "no sound encoder named \"" + name + "\"";
-        return nullptr;
-    }
-    ff::CodecContextPtr context(avcodec_alloc_context3(encoder));
-    if (!context) {
-        *error = "out of memory";
-        return nullptr;
-    }
+    ff::CodecContextPtr context = ff::encoderContext(name, AVMEDIA_TYPE_AUDIO, error);
+    if (!context) return nullptr;
+    const AVCodec* encoder = context->codec;
     int channels = settings.channels > 0 ? settings.channels : input.channels;
     av_channel_layout_default(&context->ch_layout, channels);
     context->sample_rate = chooseSampleRate(encoder, settings.sampleRate > 0 ? settings.sampleRate : input.sampleRate);

@@ -94,4 +94,17 @@ inline std::string errorText(int code) {
     return buffer;
 }
 
+// A context for the encoder of that name, which must encode `type` ("video" or "sound" in the
+// message); null with *error set when there is no such encoder or no memory.
+inline CodecContextPtr encoderContext(const std::string& name, AVMediaType type, std::string* error) {
+    const AVCodec* encoder = avcodec_find_encoder_by_name(name.c_str());
+    if (!encoder || encoder->type != type) {
+        *error = std::string("no ") + (type == AVMEDIA_TYPE_AUDIO ? "sound" : "video") + " encoder named \"" + name + "\"";
+        return nullptr;
+    }
+    CodecContextPtr context(avcodec_alloc_context3(encoder));
+    if (!context) *error = "out of memory";
+    return context;
+}
+
 }  // namespace orvanta::capture::ff

@@ -42,16 +42,9 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const std::string& codec, const
         options = nullptr;
     }
     std::string name = options && !options->encoderName.empty() ? options->encoderName : encoderNameForCodec(codec);
-    const AVCodec* encoder = avcodec_find_encoder_by_name(name.c_str());
-    if (!encoder || encoder->type != AVMEDIA_TYPE_VIDEO) {
-        *error = "no video encoder named \"" + name + "\"";
-        return nullptr;
-    }
-    ff::CodecContextPtr context(avcodec_alloc_context3(encoder));
-    if (!context) {
-        *error = "out of memory";
-        return nullptr;
-    }
+    ff::CodecContextPtr context = ff::encoderContext(name, AVMEDIA_TYPE_VIDEO, error);
+    if (!context) return nullptr;
+    const AVCodec* encoder = context->codec;
     AVPixelFormat format = choosePixelFormat(encoder, options);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     // Subsampled chroma needs sizes that divide evenly.
