@@ -104,16 +104,7 @@ int AudioEncoder::convertIntoFifo(const std::uint8_t* data, int frames) {
 }
 
 int AudioEncoder::sendAndReceive(const AVFrame* frame, const PacketSink& sink) {
-    int rc = avcodec_send_frame(context_.get(), frame);
-    if (rc < 0 && rc != AVERROR_EOF) return rc;
-    for (;;) {
-        rc = avcodec_receive_packet(context_.get(), packet_.get());
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return 0;
-        if (rc < 0) return rc;
-        rc = sink(packet_.get());
-        av_packet_unref(packet_.get());
-        if (rc < 0) return rc;
-    }
+    return ff::sendAndReceive(context_.get(), packet_.get(), frame, sink);
 }
 
 int AudioEncoder::encodeFromFifo(int samples, const PacketSink& sink) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -105,6 +106,22 @@ inline CodecContextPtr encoderContext(const std::string& name, AVMediaType type,
     CodecContextPtr context(avcodec_alloc_context3(encoder));
     if (!context) *error = "out of memory";
     return context;
+}
+
+// Hands a frame (null: the end) to the encoder and every packet it then has to the sink; a
+// negative result of the encoder or the sink stops and is returned.
+inline int sendAndReceive(AVCodecContext* context, AVPacket* packet, const AVFrame* frame,
+                          const std::function<int(AVPacket*)>& sink) {
+    int rc = avcodec_send_frame(context, frame);
+    if (rc < 0 && rc != AVERROR_EOF) return rc;
+    for (;;) {
+        rc = avcodec_receive_packet(context, packet);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return 0;
+        if (rc < 0) return rc;
+        rc = sink(packet);
+        av_packet_unref(packet);
+        if (rc < 0) return rc;
+    }
 }
 
 }  // namespace orvanta::capture::ff

@@ -133,17 +133,8 @@ ff::FramePtr VideoEncoder::convert(const PixelBuffer& pixels, std::int64_t pts, 
 
 int VideoEncoder::encode(const AVFrame* frame, const PacketSink& sink) {
     if (drained_) return 0;
-    int rc = avcodec_send_frame(context_.get(), frame);
     if (!frame) drained_ = true;
-    if (rc < 0 && rc != AVERROR_EOF) return rc;
-    for (;;) {
-        rc = avcodec_receive_packet(context_.get(), packet_.get());
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return 0;
-        if (rc < 0) return rc;
-        rc = sink(packet_.get());
-        av_packet_unref(packet_.get());
-        if (rc < 0) return rc;
-    }
+    return ff::sendAndReceive(context_.get(), packet_.get(), frame, sink);
 }
 
 }  // namespace orvanta::capture
