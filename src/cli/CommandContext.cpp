@@ -81,12 +81,19 @@ void CommandContext::runUntil(const std::function<bool()>& done) {
 
 bool CommandContext::runLogin() {
     auto& login = controllers_->loginController();
-    bool finished = false;
-    auto subscription = login.loginFinished.connect([&] { finished = true; });
-    login.logIn();
-    if (!login.isLoginRunning()) return app_->isLoggedIn();
-    runUntil([&] { return finished; });
-    return app_->isLoggedIn();
+    // A server that could not be reached gets two more tries a second apart: one failed request
+    // should not end a command that then has nothing to resume.
+    for (int attempt = 1;; ++attempt) {
+        bool finished = false;
+        auto subscription = login.loginFinished.connect([&] { finished = true; });
+        login.logIn();
+        if (!login.isLoginRunning()) return app_->isLoggedIn();
+        runUntil([&] { return finished; });
+        if (app_->isLoggedIn() || attempt == 3 || login.loginMessage().get() != control::kServerUnreachable)
+            return app_->isLoggedIn();
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        runUntil([&] { return std::chrono::steady_clock::now() >= until; });
+    }
 }
 
 bool CommandContext::ensureLoggedIn() {

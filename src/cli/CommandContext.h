@@ -68,7 +68,8 @@ public:
     // Logs in with what the settings hold; the password comes from the keychain, from
     // $ORVANTA_PASSWORD, or from the terminal. Prints why when it fails.
     bool ensureLoggedIn();
-    // Runs one login attempt to its end; true when logged in.
+    // Runs a login to its end (up to three attempts while the server cannot be reached); true when
+    // logged in.
     bool runLogin();
 
     // Runs the main loop until done() is true (checked after every task and at least every 100 ms).

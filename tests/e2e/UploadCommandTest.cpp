@@ -74,16 +74,14 @@ protected:
         return nlohmann::json::parse(test::commandOutput("curl -s " + server->baseUrl() + "/devserver/state"));
     }
 
-    // The first folder the server lists, from `orvanta folders`.
+    // The first folder the server holds (from its state page, which injects no faults).
     std::pair<std::string, std::string> firstFolder() {
-        auto r = orvanta({"folders"});
-        EXPECT_EQ(r.code, 0) << r.err;
-        std::istringstream lines(r.out);
-        std::string kind, id, name;
-        while (std::getline(lines, kind, '\t') && std::getline(lines, id, '\t') && std::getline(lines, name))
-            if (kind == "folder") return {id, name};
-        ADD_FAILURE() << "no folder in: " << r.out;
-        return {};
+        auto sessions = serverState()["sessions"];
+        if (sessions.empty()) {
+            ADD_FAILURE() << "the server has no folders";
+            return {};
+        }
+        return {sessions[0]["folder"].get<std::string>(), sessions[0]["folderName"].get<std::string>()};
     }
 
     // A ready recording of the given files in the store the command uses; returns its Guid.
@@ -199,6 +197,10 @@ TEST_F(UploadCommandTest, CommandsExplainBadInputWithExitCodes) {
 TEST_F(UploadCommandTest, StatusReportsTheServersDeliveryOfUploadedRecordings) {
     startServer();
     login();
+    auto folders = orvanta({"folders"});
+    EXPECT_EQ(folders.code, 0) << folders.err;
+    EXPECT_NE(folders.out.find("folder\t" + firstFolder().first + "\t"), std::string::npos) << folders.out;
+    EXPECT_NE(folders.out.find("\nsession\t"), std::string::npos) << folders.out;
     std::string guid = makeRecording({3 * kMB});
     ASSERT_EQ(orvanta({"upload", guid}).code, 0);
     auto r = orvanta({"status"});
