@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "core/AppUserInterface.h"
 #include "core/Error.h"
 #include "core/Observable.h"
 #include "core/Operation.h"
@@ -21,6 +20,7 @@
 #include "upload/FileUploadOperation.h"
 #include "upload/FinalizeRecordingOperation.h"
 #include "upload/UploadEnvironment.h"
+#include "support/TestUserInterface.h"
 
 namespace orvanta::test {
 
@@ -122,29 +122,6 @@ public:
 private:
     void add(Report report);
     core::RunLoop& loop_;
-};
-
-// Alerts and sheets as the tests see them. Sheets are answered at once with sheetAnswer when it is
-// set, otherwise kept until answerSheet().
-class TestUserInterface : public core::AppUserInterface {
-public:
-    std::vector<core::Alert> alerts;  // modal alerts
-    std::vector<core::Alert> sheets;
-    std::optional<int> sheetAnswer;
-    // Called when an alert or sheet is shown, before it is answered.
-    std::function<void(const core::Alert&)> onShow;
-
-    int runModalAlert(const core::Alert& alert) override;
-    void showSheet(const core::Alert& alert, std::function<void(int)> completion) override;
-    void terminateApplication() override {}
-    void replyToApplicationShouldTerminate(bool) override {}
-
-    bool hasPendingSheet() const { return !pending_.empty(); }
-    // Answers the oldest open sheet.
-    void answerSheet(int button);
-
-private:
-    std::vector<std::function<void(int)>> pending_;
 };
 
 // The application around the upload controller: a run loop on the test thread, a settings file, an
