@@ -70,8 +70,12 @@ bool MovieSession::startVideo(const VideoFrame& frame, const PixelBuffer& pixels
         width = pixels.width;
         height = pixels.height;
     }
+    // Finer clocks than the movie format is made for (a camera's microseconds) are counted in
+    // 1/90000 s.
+    constexpr std::int32_t kMaxTrackTimeScale = 90000;
+    const std::int32_t timeScale = std::min(frame.timeScale(), kMaxTrackTimeScale);
     std::string error;
-    video_ = VideoEncoder::open(codec_, options_.get(), width, height, frame.timeScale(), true, &error);
+    video_ = VideoEncoder::open(codec_, options_.get(), width, height, timeScale, true, &error);
     if (!video_) {
         core::logf("Creating the video encoder for %s failed: %s", path_.c_str(), error.c_str());
         videoRefused_ = true;
@@ -85,8 +89,8 @@ bool MovieSession::startVideo(const VideoFrame& frame, const PixelBuffer& pixels
         return false;
     }
     videoTrack_ = track;
-    timeScale_ = frame.timeScale();
-    firstTimeStamp_ = frame.timeStamp();
+    timeScale_ = timeScale;
+    firstTimeStamp_ = av_rescale_q(frame.timeStamp(), AVRational{1, frame.timeScale()}, AVRational{1, timeScale_});
     return true;
 }
 
@@ -123,6 +127,10 @@ std::int64_t MovieSession::frameDuration() const {
     return std::max<std::int64_t>(1, timeScale_ / 30);
 }
 
+std::int64_t MovieSession::encoderFrameDuration() const {
+    return std::max<std::int64_t>(1, av_rescale_q(frameDuration(), AVRational{1, timeScale_}, video_->timeBase()));
+}
+
 void MovieSession::addFrame(VideoFrame& frame) {
     const PixelBuffer* pixels = frame.pixelBuffer();
     PixelRelease release(frame);
@@ -139,13 +147,17 @@ void MovieSession::addFrame(VideoFrame& frame) {
     if (!video_ && !startVideo(frame, *pixels)) return;
     std::int64_t pts =
         av_rescale_q(frame.timeStamp(), AVRational{1, frame.timeScale()}, AVRational{1, timeScale_}) - firstTimeStamp_;
-    if (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_) {
+    // The encoder may count in coarser ticks than the frames (see VideoEncoder::timeBase).
+    const AVRational timeBase = video_->timeBase();
+    const std::int64_t encoderPts = av_rescale_q(pts, AVRational{1, timeScale_}, timeBase);
+    if (lastPts_ != AV_NOPTS_VALUE &&
+        (pts <= lastPts_ || encoderPts <= av_rescale_q(lastPts_, AVRational{1, timeScale_}, timeBase))) {
         core::logf("Frame at %lld/%d dropped: it is not later than the frame before",
                    static_cast<long long>(frame.timeStamp()), frame.timeScale());
         return;
     }
     std::string error;
-    ff::FramePtr picture = video_->convert(*pixels, pts, &error);
+    ff::FramePtr picture = video_->convert(*pixels, encoderPts, &error);
     release.release();
     if (!picture) {
         core::logf("ICMCompressionSessionEncodeFrame() failed with error %ld (%s)", -1L, error.c_str());
@@ -153,9 +165,8 @@ void MovieSession::addFrame(VideoFrame& frame) {
     }
     if (lastPts_ != AV_NOPTS_VALUE) lastInterval_ = pts - lastPts_;
     lastPts_ = pts;
-    AVRational timeBase = video_->context()->time_base;
     int rc = video_->encode(picture.get(), [&](AVPacket* packet) {
-        packet->duration = frameDuration();
+        packet->duration = encoderFrameDuration();
         return takePacket(packet, videoTrack_, timeBase);
     });
     if (rc < 0 && !failed_) core::logf("ICMCompressionSessionEncodeFrame() failed with error %ld", static_cast<long>(rc));
@@ -245,9 +256,9 @@ void MovieSession::finish() {
     if (finished_) return;
     finished_ = true;
     if (video_ && !failed_) {
-        AVRational timeBase = video_->context()->time_base;
+        AVRational timeBase = video_->timeBase();
         int rc = video_->encode(nullptr, [&](AVPacket* packet) {
-            packet->duration = frameDuration();
+            packet->duration = encoderFrameDuration();
             return takePacket(packet, videoTrack_, timeBase);
         });
         if (rc < 0 && !failed_) core::logf("ICMCompressionSessionCompleteFrames() failed with error %i", rc);

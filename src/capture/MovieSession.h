@@ -63,7 +63,8 @@ private:
     int takePacket(AVPacket* packet, int track, AVRational timeBase);
     int writeHeaderWhenReady(bool force);
     double pendingSeconds(int track) const;
-    std::int64_t frameDuration() const;
+    std::int64_t frameDuration() const;  // in the frames' time scale
+    std::int64_t encoderFrameDuration() const;  // the same in the encoder's time base
     std::optional<double> soundCut() const;
     void makeSelfContained();
     void fail(int code, const std::string& what);

@@ -18,8 +18,9 @@ using PacketSink = std::function<int(AVPacket* packet)>;
 // are treated as "mp4v".
 std::string encoderNameForCodec(const std::string& codec);
 
-// One video encoder: converts BGRA pictures to the encoder's pixel format at the output size
-// (scaling when the source size differs) and encodes them with explicit time stamps.
+// One video encoder: converts pictures (BGRA or any pixel format a PixelBuffer names) to the
+// encoder's pixel format at the output size (scaling when the source size differs) and encodes
+// them with explicit time stamps.
 class VideoEncoder {
 public:
     // Null, with *error set, when the encoder cannot be opened. `globalHeader` when the container
@@ -29,6 +30,10 @@ public:
                                               bool globalHeader, std::string* error);
 
     AVCodecContext* context() const { return context_.get(); }
+
+    // The encoder's time base: 1/timeScale as asked, or a coarser one where the codec cannot
+    // store that (MPEG-4 video takes at most 1/65535).
+    AVRational timeBase() const { return context_->time_base; }
 
     // A converted copy of the picture, stamped with pts (in the encoder's time base); null when the
     // conversion failed. The source pixels are not needed any more once this returns.
@@ -46,6 +51,7 @@ private:
     ff::FramePtr picture_;  // the conversion target, reused
     std::uint32_t scalerSourceWidth_ = 0;
     std::uint32_t scalerSourceHeight_ = 0;
+    int scalerSourceFormat_ = PixelBuffer::kBGRA;
     ff::PacketPtr packet_{av_packet_alloc()};
     bool drained_ = false;
 };

@@ -1,15 +1,24 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace orvanta::capture {
 
-// A picture in memory: 32-bit BGRA pixels (blue, green, red, alpha bytes), rows top to bottom.
+// A picture in memory, rows top to bottom. By default 32-bit BGRA pixels (blue, green, red, alpha
+// bytes) at `data`, `rowBytes` apart. A picture in another layout (a camera's YUV, for instance)
+// names its FFmpeg pixel format (an AVPixelFormat value) and gives up to four planes, each with its
+// own row length in bytes, as the format orders them.
 struct PixelBuffer {
-    std::uint8_t* data = nullptr;
+    static constexpr int kBGRA = -1;
+
+    std::uint8_t* data = nullptr;  // BGRA pixels; for another format, the first plane
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::uint32_t rowBytes = 0;
+    int pixelFormat = kBGRA;
+    std::array<std::uint8_t*, 4> planes{};  // used when pixelFormat is not kBGRA
+    std::array<int, 4> planeRowBytes{};
 };
 
 // One frame on its way to the movie writer. The writer asks for the pixels on its compression
