@@ -119,6 +119,7 @@ ObjectModel buildModel() {
               .attribute("sessionGroupPublicID", T::String)
               .attribute("startTime", T::Date)
               .attribute("duration", T::Double)
+              .attribute("isStarted", T::Boolean)
               .toMany("deliveries", "Delivery", "", false));
     m.add(EntityDescription("Delivery", false)
               .attribute("Identifier", T::String)
