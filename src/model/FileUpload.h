@@ -30,6 +30,13 @@ public:
     // Fills totalSize from the file on disk while it is still 0.
     void readFileSize();
     FileInformation fileInformation() const;
+
+    // Copies the file on disk into the folder of the recording newRecordingGuid (under the host's
+    // recording folder), named for the stream newStreamGuid, and returns a new FileUpload in the same
+    // context for it, with upload progress from zero. Throws RecordingCopyException (or
+    // std::invalid_argument when a path is missing); nothing of the copy is left behind then.
+    std::shared_ptr<FileUpload> cloneWithNewRecordingGuid(const std::string& newRecordingGuid,
+                                                          const std::string& newStreamGuid) const;
 };
 
 }  // namespace orvanta::model

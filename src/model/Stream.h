@@ -39,6 +39,11 @@ public:
     std::string FilePath() const;
     bool isUploaded() const;
 
+    // A new stream in the same context with this one's description, times, tag and type, a new Guid,
+    // copies of its files (FileUpload::cloneWithNewRecordingGuid) and of its events. Throws what a
+    // file copy throws; the new stream and the files it already copied are then removed again.
+    std::shared_ptr<Stream> cloneWithNewRecordingGuid(const std::string& newRecordingGuid) const;
+
     void awakeFromInsert() override;
 };
 
