@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "core/Log.h"
 
@@ -58,6 +59,25 @@ bool renameFile(const std::string& from, const std::string& to, core::Error* err
 
 bool moveFileDurably(const std::string& from, const std::string& to, core::Error* error) {
     return syncFile(from, error) && renameFile(from, to, error);
+}
+
+bool writeFileDurably(const std::string& path, const std::string& contents, core::Error* error) {
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+        out.close();
+        if (!out) {
+            if (error) *error = core::Error("orvanta", 81, "Could not write " + path, std::strerror(errno));
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
+            return false;
+        }
+    }
+    if (moveFileDurably(temporary, path, error)) return true;
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return false;
 }
 
 }  // namespace orvanta::capture

@@ -21,4 +21,8 @@ bool renameFile(const std::string& from, const std::string& to, core::Error* err
 // flushed or renamed.
 bool moveFileDurably(const std::string& from, const std::string& to, core::Error* error);
 
+// Replaces the file's contents atomically: written beside it under a temporary name, flushed, then
+// moved into place (moveFileDurably). A reader sees the old file or the new one, never a part.
+bool writeFileDurably(const std::string& path, const std::string& contents, core::Error* error);
+
 }  // namespace orvanta::capture

@@ -1,6 +1,7 @@
 #include "control/ApplicationControllers.h"
 
 #include "capture/RecordingStitcher.h"
+#include "control/RecordingRecovery.h"
 #include "core/SettingsKeys.h"
 
 namespace orvanta::control {
@@ -30,6 +31,10 @@ ApplicationControllers::ApplicationControllers(AppController& app, core::AppUser
     hooks.stitchFiles = [this](const std::shared_ptr<model::Recording>& r) {
         capture::stitchFiles(r, app_, app_.stitchingOperationQueue());
     };
+
+    // Recordings that a crash or power loss cut short are finished before anything else uses them.
+    if (auto* store = app_.managedObjectContext())
+        recoverInterruptedRecordings(*store, app_, app_.stitchingOperationQueue());
 }
 
 ApplicationControllers::~ApplicationControllers() {
