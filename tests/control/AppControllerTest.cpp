@@ -14,6 +14,7 @@
 #include "support/LogCapture.h"
 #include "support/ModelFixture.h"
 #include "support/ScopedEnvironment.h"
+#include "support/UserFolders.h"
 
 using namespace orvanta;
 using namespace orvanta::control;
@@ -46,31 +47,8 @@ public:
     void replyToApplicationShouldTerminate(bool shouldTerminate) override { terminateReplies.push_back(shouldTerminate); }
 };
 
-// Points every per-user folder at a fresh temporary tree for the test's lifetime.
-class UserFolders {
-public:
-    UserFolders() {
-        for (auto [var, sub] : std::initializer_list<std::pair<const char*, const char*>>{
-                 {"XDG_DATA_HOME", "data"},
-                 {"XDG_CONFIG_HOME", "config"},
-                 {"XDG_STATE_HOME", "state"},
-                 {"XDG_DOCUMENTS_DIR", "Documents"},
-                 {"XDG_DESKTOP_DIR", "Desktop"},
-                 {"TMPDIR", "tmp"},
-                 {"ORVANTA_MACHINE_CRASH_DIR", "var-crash"}}) {
-            fs::create_directories(dir_.path() / sub);
-            env_.set(var, (dir_.path() / sub).string());
-        }
-    }
-    fs::path path(const char* sub) const { return dir_.path() / sub; }
-
-private:
-    test::TempDir dir_;
-    test::ScopedEnvironment env_;
-};
-
 struct AppFixture : ::testing::Test {
-    UserFolders folders;
+    test::UserFolders folders;
     test::LogCapture log;
     core::Settings settings{core::settingsFilePath()};
     core::RunLoop loop;
