@@ -22,6 +22,7 @@ sigset_t interruptSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1);
     return set;
 }
 }  // namespace
@@ -32,7 +33,14 @@ InterruptWatcher::InterruptWatcher() {
     thread_ = std::thread([this, set] {
         timespec tick{0, 200'000'000};
         while (!stop_.load()) {
-            if (sigtimedwait(&set, nullptr, &tick) < 0) continue;
+            const int signal = sigtimedwait(&set, nullptr, &tick);
+            if (signal < 0) continue;
+            if (signal == SIGUSR1) {
+                core::RunLoop::main().post([this] {
+                    if (userSignalHandler_) userSignalHandler_();
+                });
+                continue;
+            }
             int n = ++count_;
             core::RunLoop::main().post([this, n] {
                 if (handler_) handler_(n);
@@ -47,6 +55,8 @@ InterruptWatcher::~InterruptWatcher() {
 }
 
 void InterruptWatcher::setHandler(std::function<void(int)> handler) { handler_ = std::move(handler); }
+
+void InterruptWatcher::setUserSignalHandler(std::function<void()> handler) { userSignalHandler_ = std::move(handler); }
 
 CommandContext::CommandContext(InterruptWatcher& interrupts, bool interactive)
     : interrupts_(interrupts),

@@ -26,7 +26,8 @@ enum ExitCode : int {
     kExitInterrupted = 130,   // stopped by Ctrl-C or SIGTERM; uploads are paused and resume next time
 };
 
-// Watches SIGINT and SIGTERM and hands them to the main loop. Construct it before any other thread
+// Watches SIGINT and SIGTERM (and SIGUSR1, which a recording takes as pause or resume) and hands them
+// to the main loop. Construct it before any other thread
 // exists, so that every thread inherits the blocked signals.
 class InterruptWatcher {
 public:
@@ -38,11 +39,14 @@ public:
     // Called on the main loop for each signal; the count says how many arrived so far.
     void setHandler(std::function<void(int count)> handler);
     int count() const { return count_.load(); }
+    // Called on the main loop for each SIGUSR1; without a handler the signal is ignored.
+    void setUserSignalHandler(std::function<void()> handler);
 
 private:
     std::atomic<bool> stop_{false};
     std::atomic<int> count_{0};
     std::function<void(int)> handler_;
+    std::function<void()> userSignalHandler_;
     std::thread thread_;
 };
 
@@ -61,6 +65,7 @@ public:
     control::ApplicationControllers& controllers() { return *controllers_; }
     InterruptWatcher& interrupts() { return interrupts_; }
     bool interactive() const { return interactive_; }
+    core::AppUserInterface& ui() { return ui_; }
 
     // The store, or null after printing why it cannot be opened.
     model::ManagedObjectContext* store();

@@ -57,6 +57,35 @@ const std::vector<Command>& commands() {
          "Asks the server for the processing status of every uploaded recording and prints\n"
          "\"GUID<TAB>server status<TAB>viewer address\" for each one the server knows.\n",
          runStatus},
+        {"show", "one recording: streams, files, events, segments, manifest", kShowHelp, runShow},
+        {"copy", "copy a recording locally, to upload it again", kCopyHelp, runCopy},
+        {"rm", "delete a recording and its files", kRemoveHelp, runRemove},
+        {"record", "record the screen, a camera and a microphone",
+         "usage: orvanta record [--screen] [--camera NAME|none] [--mic NAME|none] [--folder NAME]\n"
+         "                      [--session NAME] [--duration SECONDS]\n"
+         "\n"
+         "Records until --duration has passed or Ctrl-C. While it runs, p + Enter (or SIGUSR1) pauses\n"
+         "and resumes; the paused stretches are left out when the recording is played. --screen records\n"
+         "the X11 display; --camera and --mic name devices as 'orvanta devices' lists them (a part of the\n"
+         "name that matches one device is enough; without --mic the last or default microphone is used,\n"
+         "without --camera none). --folder records into a folder of the server (a login is needed;\n"
+         "when the server cannot be reached the recording is made offline); --session names the\n"
+         "session (an existing one of the folder, or a new one; default: the date and time). Without\n"
+         "--folder the recording is offline and can be uploaded later.\n"
+         "On a terminal the elapsed time and the sound level are shown. At the end the camera files\n"
+         "are joined, the recording is uploaded when the setting AutoUpload is on, and\n"
+         "\"GUID<TAB>status\" is printed. A second Ctrl-C quits at once; what was recorded is kept and\n"
+         "recovered by the next command.\n"
+         "Exit code 0 when recorded (and uploaded), 1 when the recording failed, 2 for bad arguments.\n",
+         runRecord},
+        {"devices", "the cameras and microphones a recording can use",
+         "usage: orvanta devices\n"
+         "\n"
+         "Prints one line per device, \"camera<TAB>name\" or \"microphone<TAB>name\", with \"<TAB>selected\"\n"
+         "after the ones a recording would use now (the last ones used, else the defaults). The\n"
+         "cameras are first checked by orvanta-validator; when it fails or hangs only the system's\n"
+         "default devices are listed. Works without a server.\n",
+         runDevices},
     };
     return table;
 }

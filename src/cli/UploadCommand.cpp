@@ -62,6 +62,10 @@ int runUpload(CommandContext& context, const std::vector<std::string>& argv) {
     if (pending.empty()) return kExitOk;
     if (!context.ensureLoggedIn()) return kExitNotLoggedIn;
 
+    return sendRecordings(context, pending);
+}
+
+int sendRecordings(CommandContext& context, const std::vector<std::shared_ptr<model::Recording>>& pending) {
     auto& uploads = context.controllers().uploadController();
     ProgressDisplay progress(isTerminal(stderr));
     bool pausing = false;
@@ -90,6 +94,7 @@ int runUpload(CommandContext& context, const std::vector<std::string>& argv) {
     });
 
     for (const auto& r : pending) {
+        if (uploads.isUploading(r->Guid().value_or(""))) continue;  // already on its way
         if (!r->canUpload()) {
             progress.message(r->Guid().value_or("") + " cannot be uploaded now: " + r->DetailedStatus());
             continue;
