@@ -127,8 +127,15 @@ bool planTracks(const std::vector<std::shared_ptr<SourceMovie>>& children, AVFor
 
 // Copies every sample of one child, moved by offset; returns where the child ends (in nanoseconds,
 // from the child's own zero) in *end.
+//
+// lastDts holds, per output track, the decoding time of the last sample written (AV_NOPTS_VALUE for
+// none). A child whose first samples would decode before that (H.264 with B-frames starts decoding
+// before time 0, and a child before it may end with samples that decode late) is moved later as a
+// whole by the difference, so that its picture and sound stay together; a track that still falls
+// behind later in the child is moved on its own.
 bool copyChild(const SourceMovie& child, bool first, const std::vector<int>& map, AVFormatContext* out,
-               int64_t offset, int64_t* end, const MovieStitcher::CancelCheck& isCancelled, core::Error* error) {
+               int64_t offset, std::vector<int64_t>& lastDts, int64_t* end, const MovieStitcher::CancelCheck& isCancelled,
+               core::Error* error) {
     AVFormatContext* in = child.context();
     std::vector<int64_t> shift(out->nb_streams);
     for (unsigned i = 0; i < out->nb_streams; ++i)
@@ -137,6 +144,7 @@ bool copyChild(const SourceMovie& child, bool first, const std::vector<int>& map
     PacketPtr packet(av_packet_alloc());
     if (!packet) return fail(error, ffmpegError(AVERROR(ENOMEM), "Cannot allocate a packet"));
     bool sawSample = false;
+    bool wroteSample = false;
     int64_t childEnd = 0;
     for (;;) {
         if (isCancelled && isCancelled()) return fail(error, stitchError("Joining was cancelled"));
@@ -174,6 +182,23 @@ bool copyChild(const SourceMovie& child, bool first, const std::vector<int>& map
         av_packet_rescale_ts(packet.get(), source->time_base, destination->time_base);
         if (packet->pts != AV_NOPTS_VALUE) packet->pts += shift[track];
         if (packet->dts != AV_NOPTS_VALUE) packet->dts += shift[track];
+        if (packet->dts != AV_NOPTS_VALUE && lastDts[track] != AV_NOPTS_VALUE && packet->dts <= lastDts[track]) {
+            const int64_t behind = lastDts[track] + 1 - packet->dts;
+            if (!wroteSample) {
+                const int64_t later = av_rescale_q_rnd(behind, destination->time_base, kNanoseconds, AV_ROUND_UP);
+                for (unsigned i = 0; i < out->nb_streams; ++i)
+                    shift[i] += av_rescale_q_rnd(later, kNanoseconds, out->streams[i]->time_base, AV_ROUND_UP);
+                core::logf("Moving %s %lld ns later so that it decodes after the movie before it",
+                           child.path().c_str(), static_cast<long long>(later));
+            } else {
+                shift[track] += behind;
+            }
+            const int64_t moved = lastDts[track] + 1 - packet->dts;
+            packet->dts += moved;
+            if (packet->pts != AV_NOPTS_VALUE) packet->pts += moved;
+        }
+        if (packet->dts != AV_NOPTS_VALUE) lastDts[track] = packet->dts;
+        wroteSample = true;
         packet->stream_index = track;
         packet->pos = -1;
         result = av_interleaved_write_frame(out, packet.get());
@@ -194,10 +219,11 @@ bool writeMovie(const std::vector<std::shared_ptr<SourceMovie>>& children, Writa
     if (result < 0) return fail(error, ffmpegError(result, "Cannot start movie " + finalMovie.path()));
     int64_t offset = 0;
     bool first = true;
+    std::vector<int64_t> lastDts(out->nb_streams, AV_NOPTS_VALUE);
     for (size_t i = 0; i < children.size(); ++i) {
         if (maps[i].empty()) continue;
         int64_t end = 0;
-        if (!copyChild(*children[i], first, maps[i], out, offset, &end, isCancelled, error)) return false;
+        if (!copyChild(*children[i], first, maps[i], out, offset, lastDts, &end, isCancelled, error)) return false;
         offset += end;
         first = false;
     }

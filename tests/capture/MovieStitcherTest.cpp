@@ -8,6 +8,8 @@
 #include "capture/MovieProbe.h"
 #include "capture/MovieStitcher.h"
 #include "capture/MovieStitcherOperation.h"
+#include "capture/MovieWriter.h"
+#include "capture/MovieWriterTestSupport.h"
 #include "core/Operation.h"
 #include "support/Files.h"
 #include "support/LogCapture.h"
@@ -16,6 +18,10 @@
 using namespace orvanta;
 using capture::MovieStitcher;
 using test::Clip;
+using capture::MovieWriter;
+using capture::writertest::FrameCounts;
+using capture::writertest::TestFrame;
+namespace writertest = capture::writertest;
 namespace fs = std::filesystem;
 
 namespace {
@@ -162,6 +168,37 @@ TEST_F(StitchFolder, MovieCutShortByACrashIsUsedUpToTheCut) {
     const double ends = test::movieDuration(children[0]) + test::movieDuration(children[2]);
     EXPECT_GT(test::movieDuration(finalPath), ends + 0.9);
     EXPECT_LT(test::movieDuration(finalPath), ends + 2.0);
+}
+
+// H.264 with B-frames decodes its first pictures before time 0, and a camera's pictures come at
+// uneven times, so a child can start decoding before the child before it stops: it is moved just
+// enough later.
+TEST_F(StitchFolder, ChildrenThatDecodeBeforeTheirStartStillJoin) {
+    std::vector<std::string> children;
+    for (int n = 0; n < 3; ++n) {
+        children.push_back(child(n));
+        std::string codec = "avc1";
+        auto options = MovieWriter::compressionOptions(&codec, 0x300, 0, 15, false);
+        writertest::RecordingDelegate delegate;
+        auto counts = std::make_shared<FrameCounts>();
+        {
+            MovieWriter writer(children.back(), codec, 320, 240, options, &delegate);
+            // Microsecond stamps about 1/15 s apart, some early and some late, as a camera's.
+            const std::int64_t jitter[] = {0, 9000, -7000, 3000, 12000, -2000};
+            for (int i = 0; i < 30; ++i)
+                writer.compressFrameOnSeparateThread(std::make_shared<TestFrame>(
+                    i * 66667 + jitter[i % 6], 1000000, 320, 240, static_cast<std::uint8_t>(16 + (i * 7) % 224), counts,
+                    true, i % 4 == 0));
+            writer.writeAndCloseMovie();
+        }
+        ASSERT_TRUE(delegate.errors().empty());
+    }
+    core::Error error;
+    ASSERT_TRUE(MovieStitcher::stitchMovies(children, finalPath, &error)) << error.localizedDescription();
+    const auto packets = test::moviePackets(finalPath);
+    ASSERT_EQ(packets.size(), 90u);
+    for (std::size_t i = 1; i < packets.size(); ++i) EXPECT_GT(packets[i].dts, packets[i - 1].dts) << i;
+    EXPECT_NEAR(test::movieDuration(finalPath), 3 * test::movieDuration(children[0]), 0.2);
 }
 
 TEST_F(StitchFolder, RefusedJoinsLeaveNothingBehind) {
