@@ -8,12 +8,18 @@
 #include <string>
 #include <utility>
 
+#include "control/GlibHandles.h"
 #include "control/Keychain.h"
 #include "core/Log.h"
 
 namespace orvanta::control {
 
 namespace {
+
+using glib::CancellablePtr;
+using glib::ErrorSlot;
+using glib::GTextPtr;
+using glib::ObjectUnref;
 
 constexpr const char* kScreenSaverName = "org.freedesktop.ScreenSaver";
 constexpr const char* kScreenSaverInterface = "org.freedesktop.ScreenSaver";
@@ -26,9 +32,6 @@ constexpr const char* kLogindInterface = "org.freedesktop.login1.Manager";
 
 // ---- owning handles for the GLib objects used here
 
-struct ObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
 struct ContextUnref {
     void operator()(GMainContext* context) const { g_main_context_unref(context); }
 };
@@ -41,40 +44,13 @@ struct SourceDestroy {
 struct VariantUnref {
     void operator()(GVariant* value) const { g_variant_unref(value); }
 };
-struct GFree {
-    void operator()(gchar* text) const { g_free(text); }
-};
 
 using ContextPtr = std::unique_ptr<GMainContext, ContextUnref>;
 using ConnectionPtr = std::unique_ptr<GDBusConnection, ObjectUnref>;
-using CancellablePtr = std::unique_ptr<GCancellable, ObjectUnref>;
 using ResultPtr = std::unique_ptr<GAsyncResult, ObjectUnref>;
 using FdListPtr = std::unique_ptr<GUnixFDList, ObjectUnref>;
 using SourcePtr = std::unique_ptr<GSource, SourceDestroy>;
 using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
-using GTextPtr = std::unique_ptr<gchar, GFree>;
-
-// A GError out-parameter that frees what it receives.
-class ErrorSlot {
-public:
-    ErrorSlot() = default;
-    ErrorSlot(const ErrorSlot&) = delete;
-    ErrorSlot& operator=(const ErrorSlot&) = delete;
-    ~ErrorSlot() { reset(); }
-
-    GError** out() {
-        reset();
-        return &error_;
-    }
-    const GError* get() const { return error_; }
-    std::string message() const { return error_ && error_->message ? error_->message : "unknown error"; }
-
-private:
-    void reset() {
-        if (error_) g_error_free(std::exchange(error_, nullptr));
-    }
-    GError* error_ = nullptr;
-};
 
 // Makes a main context the thread's default for its lifetime.
 class ThreadDefaultContext {

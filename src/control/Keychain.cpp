@@ -10,59 +10,32 @@
 #include <thread>
 #include <utility>
 
+#include "control/GlibHandles.h"
 #include "core/Log.h"
 
 namespace orvanta::control {
 
 namespace {
 
+using glib::CancellablePtr;
+using glib::ErrorSlot;
+using glib::GTextPtr;
+using glib::ObjectUnref;
+
 constexpr const char* kServicePrefix = "LessonBeam-";
 
 // ---- owning handles for the GLib objects used here
 
-struct ObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct ErrorFree {
-    void operator()(GError* error) const { g_error_free(error); }
-};
 struct HashTableUnref {
     void operator()(GHashTable* table) const { g_hash_table_unref(table); }
 };
 struct SecretValueUnref {
     void operator()(SecretValue* value) const { secret_value_unref(value); }
 };
-struct GFree {
-    void operator()(gchar* text) const { g_free(text); }
-};
 
-using CancellablePtr = std::unique_ptr<GCancellable, ObjectUnref>;
 using ServicePtr = std::unique_ptr<SecretService, ObjectUnref>;
 using AttributesPtr = std::unique_ptr<GHashTable, HashTableUnref>;
 using SecretValuePtr = std::unique_ptr<SecretValue, SecretValueUnref>;
-using GTextPtr = std::unique_ptr<gchar, GFree>;
-
-// A GError out-parameter that frees what it receives.
-class ErrorSlot {
-public:
-    ErrorSlot() = default;
-    ErrorSlot(const ErrorSlot&) = delete;
-    ErrorSlot& operator=(const ErrorSlot&) = delete;
-    ~ErrorSlot() { reset(); }
-
-    GError** out() {
-        reset();
-        return &error_;
-    }
-    bool isSet() const { return error_ != nullptr; }
-    std::string message() const { return error_ && error_->message ? error_->message : "unknown error"; }
-
-private:
-    void reset() {
-        if (error_) ErrorFree{}(std::exchange(error_, nullptr));
-    }
-    GError* error_ = nullptr;
-};
 
 // Makes a private GLib main context the thread's default while it lives, so that nothing the bus
 // objects queue lands in the process's global context, where nobody would dispatch it.

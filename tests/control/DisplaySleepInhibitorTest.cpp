@@ -27,6 +27,7 @@
 #include "support/ChildProcess.h"
 #include "support/Latch.h"
 #include "support/LogCapture.h"
+#include "support/MessageBus.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
@@ -40,53 +41,6 @@ constexpr const char* kSucceeded = "Succeeded preventing sleep";
 constexpr const char* kFailed = "Failed to prevent sleep";
 constexpr const char* kAllowing = "Allowing the system to sleep again";
 constexpr const char* kFailedToAllow = "Failed to allow the system to sleep again";
-
-// ---- a message bus of the test's own, without service activation
-
-class PrivateBus {
-public:
-    PrivateBus() {
-        const fs::path config = dir_.path() / "bus.conf";
-        std::ofstream(config) << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=)" << (dir_.path() / "bus").string()
-                              << R"(</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-        daemon_.emplace(std::vector<std::string>{"dbus-daemon", "--nofork", "--print-address=1",
-                                                 "--config-file=" + config.string()});
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (address_.empty() && std::chrono::steady_clock::now() < deadline && daemon_->running()) {
-            const std::string out = daemon_->output();
-            if (auto eol = out.find('\n'); eol != std::string::npos) address_ = out.substr(0, eol);
-            if (address_.empty()) std::this_thread::sleep_for(10ms);
-        }
-    }
-    ~PrivateBus() {
-        setStopped(false);  // a stopped process would not act on the signal that ends it
-        daemon_->kill(SIGTERM);
-        daemon_->wait(10s);
-    }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-
-    const std::string& address() const { return address_; }
-    // Stops (or resumes) the bus daemon: it still accepts connections but answers nothing.
-    void setStopped(bool stopped) { daemon_->kill(stopped ? SIGSTOP : SIGCONT); }
-
-private:
-    test::TempDir dir_;
-    std::optional<test::ChildProcess> daemon_;
-    std::string address_;
-};
 
 // ---- a stand-in service: owns a name on a bus and hands each method call to a handler, on a
 // thread with a main loop of its own.
@@ -329,7 +283,7 @@ private:
 struct DisplaySleepInhibitorTest : ::testing::Test {
     test::LogCapture log;
     test::TempDir home;
-    PrivateBus sessionBus, systemBus;
+    test::MessageBus sessionBus, systemBus;
     test::ScopedEnvironment env;
     std::optional<ScreenSaverStandIn> screenSaver;
     std::optional<LogindStandIn> logind;

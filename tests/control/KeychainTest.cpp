@@ -18,6 +18,7 @@
 #include "support/DevServer.h"
 #include "support/Files.h"
 #include "support/LogCapture.h"
+#include "support/MessageBus.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
@@ -42,42 +43,15 @@ public:
         env_.set("DISPLAY", std::nullopt);  // no prompt windows
         env_.set("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
 
-        const fs::path config = dir_.path() / "bus.conf";
-        std::ofstream(config) << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=)" << (dir_.path() / "bus").string()
-                              << R"(</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-        bus_.emplace(std::vector<std::string>{"dbus-daemon", "--nofork", "--print-address=1",
-                                              "--config-file=" + config.string()});
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (address_.empty() && std::chrono::steady_clock::now() < deadline && bus_->running()) {
-            const std::string out = bus_->output();
-            if (auto eol = out.find('\n'); eol != std::string::npos) address_ = out.substr(0, eol);
-            if (address_.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (!address_.empty()) env_.set("DBUS_SESSION_BUS_ADDRESS", address_);
+        if (!bus_.address().empty()) env_.set("DBUS_SESSION_BUS_ADDRESS", bus_.address());
     }
 
     ~PrivateSessionBus() {
         pauseKeyring(false);  // a stopped process would not act on the signal that ends it
         keyring_.reset();
-        if (bus_) {
-            bus_->kill(SIGTERM);
-            bus_->wait(std::chrono::seconds(10));
-        }
     }
 
-    const std::string& address() const { return address_; }
+    const std::string& address() const { return bus_.address(); }
     const fs::path& folder() const { return dir_.path(); }
 
     // Starts gnome-keyring-daemon with its login keyring unlocked; true once it serves the secrets.
@@ -104,9 +78,8 @@ public:
 private:
     test::TempDir dir_;
     test::ScopedEnvironment env_;
-    std::optional<test::ChildProcess> bus_;
+    test::MessageBus bus_;
     std::optional<test::ChildProcess> keyring_;
-    std::string address_;
 };
 
 struct KeychainTest : ::testing::Test {
