@@ -11,11 +11,10 @@
 #include <nlohmann/json.hpp>
 
 #include "support/ChildProcess.h"
+#include "support/CommandLineHome.h"
 #include "support/DevServer.h"
 #include "support/Files.h"
 #include "support/PulseServer.h"
-#include "support/ScopedEnvironment.h"
-#include "support/TempDir.h"
 #include "support/XServer.h"
 
 using namespace orvanta;
@@ -28,25 +27,17 @@ constexpr const char* kOrvanta = ORVANTA_CLI_PATH;
 
 class RecordCommandTest : public ::testing::Test {
 protected:
-    test::TempDir home;
-    test::ScopedEnvironment env;
+    test::CommandLineHome home;
     test::XServer display{1280, 720, 24};
     test::PulseServer pulse;
     std::unique_ptr<test::DevServer> server;
 
     void SetUp() override {
-        env.set("HOME", home.path().string());
-        env.set("XDG_CONFIG_HOME", (home.path() / "config").string());
-        env.set("XDG_DATA_HOME", (home.path() / "data").string());
-        env.set("XDG_STATE_HOME", (home.path() / "state").string());
-        env.set("XDG_DOCUMENTS_DIR", (home.path() / "Documents").string());
-        env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home.path() / "no-bus").string());
-        env.set("ORVANTA_PASSWORD", "presenter");
-        env.set("ORVANTA_TEST_DEVICES", "1");
-        env.set("DISPLAY", display.display());
-        fs::create_directories(home.path() / "config" / "Orvanta Recorder");
-        std::ofstream(home.path() / "config" / "Orvanta Recorder" / "settings.json")
-            << R"({"AutoUpload": true, "hasRun": true, "UploadPollingInterval": 0.2, "UploadRetryDelay": 0.5})";
+        home.environment().set("ORVANTA_PASSWORD", "presenter");
+        home.environment().set("ORVANTA_TEST_DEVICES", "1");
+        home.environment().set("DISPLAY", display.display());
+        home.writeSettings(
+            R"({"AutoUpload": true, "hasRun": true, "UploadPollingInterval": 0.2, "UploadRetryDelay": 0.5})");
         pulse.playTone(440);
         server = std::make_unique<test::DevServer>(std::vector<std::string>{"--quiet"});
         auto r = orvanta({"login", "--server", server->serverName(), "--user", "presenter", "--password-stdin",

@@ -11,8 +11,7 @@
 #include "model/Recording.h"
 #include "support/ChildProcess.h"
 #include "support/ModelFixture.h"
-#include "support/ScopedEnvironment.h"
-#include "support/TempDir.h"
+#include "support/CommandLineHome.h"
 #include "support/UploadRecording.h"
 
 using namespace orvanta;
@@ -24,27 +23,18 @@ constexpr const char* kOrvanta = ORVANTA_CLI_PATH;
 
 class RecordingCommandsTest : public ::testing::Test {
 protected:
-    test::TempDir home;
-    test::ScopedEnvironment env;
+    test::CommandLineHome home;
     std::vector<test::LocalFile> files;
     fs::path recordingFolder;
 
     void SetUp() override {
-        env.set("HOME", home.path().string());
-        env.set("XDG_CONFIG_HOME", (home.path() / "config").string());
-        env.set("XDG_DATA_HOME", (home.path() / "data").string());
-        env.set("XDG_STATE_HOME", (home.path() / "state").string());
-        env.set("XDG_DOCUMENTS_DIR", (home.path() / "Documents").string());
-        env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home.path() / "no-bus").string());
         recordingFolder = home.path() / "Recordings";
         writeSettings(false);
     }
 
     void writeSettings(bool allowLocalCopy) {
-        fs::create_directories(home.path() / "config" / "Orvanta Recorder");
-        std::ofstream(home.path() / "config" / "Orvanta Recorder" / "settings.json")
-            << R"({"RecordingFolder": ")" << recordingFolder.string() << R"(", "AllowLocalCopyAction": )"
-            << (allowLocalCopy ? "true" : "false") << "}";
+        home.writeSettings(R"({"RecordingFolder": ")" + recordingFolder.string() + R"(", "AllowLocalCopyAction": )" +
+                           (allowLocalCopy ? "true" : "false") + "}");
     }
 
     static test::ProcessResult orvanta(std::vector<std::string> args) {

@@ -17,11 +17,10 @@
 #include "model/Recording.h"
 #include "model/Stream.h"
 #include "support/ChildProcess.h"
+#include "support/CommandLineHome.h"
 #include "support/DevServer.h"
 #include "support/Files.h"
 #include "support/ModelFixture.h"
-#include "support/ScopedEnvironment.h"
-#include "support/TempDir.h"
 #include "support/UploadRecording.h"
 
 using namespace orvanta;
@@ -33,24 +32,14 @@ constexpr const char* kOrvanta = ORVANTA_CLI_PATH;
 
 class UploadCommandTest : public ::testing::Test {
 protected:
-    test::TempDir home;
-    test::ScopedEnvironment env;
+    test::CommandLineHome home;
     std::unique_ptr<test::DevServer> server;
     std::vector<test::LocalFile> files;
 
     void SetUp() override {
-        env.set("HOME", home.path().string());
-        env.set("XDG_CONFIG_HOME", (home.path() / "config").string());
-        env.set("XDG_DATA_HOME", (home.path() / "data").string());
-        env.set("XDG_STATE_HOME", (home.path() / "state").string());
-        env.set("XDG_DOCUMENTS_DIR", (home.path() / "Documents").string());
-        // No keyring: passwords come from the environment.
-        env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home.path() / "no-bus").string());
-        env.set("ORVANTA_PASSWORD", "presenter");
+        home.environment().set("ORVANTA_PASSWORD", "presenter");
         // Quick polling of a server that is still assembling a file, and quick automatic retries.
-        fs::create_directories(home.path() / "config" / "Orvanta Recorder");
-        std::ofstream(home.path() / "config" / "Orvanta Recorder" / "settings.json")
-            << R"({"UploadPollingInterval": 0.2, "UploadRetryDelay": 0.5})";
+        home.writeSettings(R"({"UploadPollingInterval": 0.2, "UploadRetryDelay": 0.5})");
     }
 
     void startServer(std::vector<std::string> args = {}) {
