@@ -1,10 +1,10 @@
 #include "service/MTOMHelpers.h"
 
 #include <regex.h>
+#include <string.h>
 
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <memory>
 #include <random>
 
@@ -32,8 +32,10 @@ private:
 };
 
 bool contains(std::string_view haystack, std::string_view needle) {
-    return std::search(haystack.begin(), haystack.end(), std::boyer_moore_horspool_searcher(needle.begin(), needle.end())) !=
-           haystack.end();
+    // memmem must not see the null data of an empty view.
+    if (needle.empty()) return true;
+    if (needle.size() > haystack.size()) return false;
+    return ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
 }
 
 bool containsBytes(std::span<const uint8_t> haystack, std::string_view needle) {

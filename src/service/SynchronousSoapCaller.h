@@ -75,6 +75,7 @@ public:
     // transferSeconds: the transport's idle limit (default 60); waitSeconds: how long a call waits for
     // its outcome (default 120).
     void setTimeouts(double transferSeconds, double waitSeconds);
+    double waitSeconds() const { return waitSeconds_; }
     void setLogSoap(bool logSoap);
 
     WorkerThread& workerThread() { return wt_; }

@@ -34,6 +34,13 @@ std::optional<std::string> UploadService::UploadChunk(const std::string& session
     return resultText(&response);
 }
 
+std::unique_ptr<IUploadService> UploadService::anotherClient() {
+    auto other = std::make_unique<UploadService>(syncCaller_.caller().url());
+    other->syncCaller_.setTimeouts(syncCaller_.caller().transferTimeout(), syncCaller_.waitSeconds());
+    other->syncCaller_.setLogSoap(syncCaller_.caller().logSoap());
+    return other;
+}
+
 std::string UploadService::TryCloseFile(const std::string& fileName, const std::string& sessionID) {
     auto response = call("TryCloseFile", kServiceNamespace, {"sessionID", "fileName"}, {sessionID, fileName});
     return resultText(&response);

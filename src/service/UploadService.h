@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,6 +28,9 @@ public:
                                                    const std::optional<std::span<const uint8_t>>& bytes,
                                                    uint64_t offset) = 0;
     virtual int32_t ChunkSize() = 0;
+    // Another client of the same receiver with a connection of its own, so that a second chunk can
+    // travel while this client waits for an answer; none when this client cannot make one.
+    virtual std::unique_ptr<IUploadService> anotherClient() { return nullptr; }
 };
 
 // The receiver at the address the login returned. Failed calls raise core::OrvantaSoapException.
@@ -39,6 +43,8 @@ public:
                                            const std::optional<std::span<const uint8_t>>& bytes,
                                            uint64_t offset) override;
     int32_t ChunkSize() override;
+    // A client of the same address with the same time limits.
+    std::unique_ptr<IUploadService> anotherClient() override;
 
     SynchronousSoapCaller& caller() { return syncCaller_; }
 

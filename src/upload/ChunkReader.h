@@ -2,21 +2,22 @@
 
 #include <cstdint>
 #include <future>
-#include <span>
 #include <string>
 #include <vector>
 
 namespace orvanta::upload {
 
 // Reads one file chunk by chunk, each with the Base64 text of its MD5 digest, and prepares the next
-// chunk (read and hashed on another thread) while the current one travels to the server: the
-// local work of one chunk overlaps the network and server work of the one before.
+// chunk (read and hashed on another thread) while the current ones travel to the server: the
+// local work of one chunk overlaps the network and server work of the ones before. Each chunk owns
+// its bytes, so several can be on their way at once; handing a chunk's buffer back (recycle) lets
+// later chunks use it again.
 class ChunkReader {
 public:
     struct Chunk {
-        std::span<const std::uint8_t> bytes;  // valid until the next read()
-        std::string hash;                     // Base64 of the MD5 digest of bytes
-        bool readFailed = false;              // the file could not be read (short reads are not failures)
+        std::vector<std::uint8_t> bytes;
+        std::string hash;         // Base64 of the MD5 digest of bytes
+        bool readFailed = false;  // the file could not be read (short reads are not failures)
     };
 
     // Opens the file; isOpen() tells whether that worked, openError() why not.
@@ -33,20 +34,23 @@ public:
     Chunk read(std::uint64_t offset, std::uint64_t length);
     // Starts preparing the chunk at offset in the background.
     void prepare(std::uint64_t offset, std::uint64_t length);
+    // A buffer of a chunk that is no longer needed, for a later chunk.
+    void recycle(std::vector<std::uint8_t> buffer);
 
 private:
-    struct Buffer {
-        std::vector<std::uint8_t> data;
-        std::uint64_t offset = 0, wanted = 0, got = 0;
-        std::string hash;
-        bool failed = false;
+    struct Prepared {
+        Chunk chunk;
+        std::uint64_t offset = 0, wanted = 0;
     };
-    void fill(Buffer& buffer, std::uint64_t offset, std::uint64_t length) const;
+    void fill(Chunk& chunk, std::uint64_t offset, std::uint64_t length) const;
+    std::vector<std::uint8_t> freeBuffer();
     void finishPreparing();
 
     int fd_ = -1;
     std::string openError_;
-    Buffer current_, next_;
+    std::uint64_t chunkSize_;
+    std::vector<std::vector<std::uint8_t>> spare_;
+    Prepared next_;
     bool nextValid_ = false;
     std::future<void> preparing_;
 };

@@ -9,6 +9,7 @@
 #include "core/Log.h"
 #include "core/Util.h"
 #include "upload/ChunkReader.h"
+#include "upload/InFlightChunks.h"
 #include "upload/OperationReports.h"
 
 namespace orvanta::upload {
@@ -356,6 +357,16 @@ bool FileUploadOperation::getChunkSize() {
     return false;
 }
 
+std::vector<service::IUploadService*> FileUploadOperation::chunkClients() {
+    if (!secondClientTried_) {
+        secondClientTried_ = true;
+        secondClient_ = uploadService_->anotherClient();
+    }
+    std::vector<service::IUploadService*> clients{uploadService_.get()};
+    if (secondClient_) clients.push_back(secondClient_.get());
+    return clients;
+}
+
 uint64_t FileUploadOperation::uploadFile(const model::FileInformation& file, uint64_t offset, uint64_t size) {
     const std::string session = sessionID();
     const std::string& path = file.localPath;
@@ -377,64 +388,84 @@ uint64_t FileUploadOperation::uploadFile(const model::FileInformation& file, uin
         return offset;
     }
 
+    // offset is the end of the chunks the server has confirmed, in file order; sendAt is where the
+    // next chunk not yet sent starts.
+    uint64_t sendAt = offset;
     // An empty file is still sent as one empty chunk, so that the server has it.
     bool emptyChunkDue = size == 0 && offset == 0;
-    while ((offset < size || emptyChunkDue) && !isCancelled() && failures <= maxUploadRetries_) {
-        // Never past the size read before this pass: what is sent is what close will account for.
-        const uint64_t wanted = std::min<uint64_t>(chunkSize_, size - offset);
-        const auto read = reader.read(offset, wanted);
-        const auto got = static_cast<uint64_t>(read.bytes.size());
-        if (got < wanted) {
-            std::string reason =
-                read.readFailed ? format("Reading file %s failed at offset %llu", path.c_str(), static_cast<ull>(offset + got))
-                                : format("File %s ends at offset %llu, before its size of %llu bytes: it has become shorter",
-                                         path.c_str(), static_cast<ull>(offset + got), static_cast<ull>(size));
-            core::logf("Error: %s", reason.c_str());
-            auto error = orvantaError(83, "Failed to upload file", reason);
-            error.with(core::kFileNameKey, path).with(core::kLocalHashKey, localHash).with(core::kServerHashKey, serverHash);
-            failedToUploadBytesAtOffset(offset, path, session, error);
-            core::logf("%s returning offset %llu", ORV_FUNC, static_cast<ull>(offset));
-            return offset;
-        }
-        const std::span<const uint8_t> chunk = read.bytes;
-        localHash = read.hash;
-        // The next chunk is read and hashed while this one is on its way.
-        if (offset + got < size) reader.prepare(offset + got, std::min<uint64_t>(chunkSize_, size - offset - got));
-        serverHash.clear();
-        caughtException_.reset();
+    std::optional<core::Error> readError;  // a chunk could not be read: nothing more is sent
+    {
+        // Leaving this block waits for chunks still on their way.
+        InFlightChunks inFlight(chunkClients(), session, file.remotePath);
+        for (;;) {
+            // Every free client sends the next chunk of the file.
+            while (!readError && !isCancelled() && failures <= maxUploadRetries_ && inFlight.hasRoom() &&
+                   (sendAt < size || emptyChunkDue)) {
+                // Never past the size read before this pass: what is sent is what close will account for.
+                const uint64_t wanted = std::min<uint64_t>(chunkSize_, size - sendAt);
+                auto read = reader.read(sendAt, wanted);
+                const auto got = static_cast<uint64_t>(read.bytes.size());
+                if (got < wanted) {
+                    std::string reason =
+                        read.readFailed
+                            ? format("Reading file %s failed at offset %llu", path.c_str(), static_cast<ull>(sendAt + got))
+                            : format("File %s ends at offset %llu, before its size of %llu bytes: it has become shorter",
+                                     path.c_str(), static_cast<ull>(sendAt + got), static_cast<ull>(size));
+                    core::logf("Error: %s", reason.c_str());
+                    readError = orvantaError(83, "Failed to upload file", reason);
+                    break;
+                }
+                // The chunk after it is read and hashed while this one is on its way.
+                if (sendAt + got < size) reader.prepare(sendAt + got, std::min<uint64_t>(chunkSize_, size - sendAt - got));
+                inFlight.send({sendAt, std::move(read.bytes), std::move(read.hash)});
+                sendAt += got;
+                emptyChunkDue = false;
+            }
+            if (inFlight.empty()) break;
 
-        std::optional<std::string> answer;
-        try {
-            answer = uploadService_->UploadChunk(session, file.remotePath, chunk, offset);
-        } catch (const core::OrvantaSoapException& e) {
-            noteCaught(e);
-            ++failures;
-            core::logf("Failed to upload at offset %llu for file %s for session %s", static_cast<ull>(offset),
-                       file.remotePath.c_str(), session.c_str());
-            logCaught("Caught:", e);
-            continue;
-        }
-        if (!answer || answer->empty()) {
-            core::logf("Server reported an error processing chunk at offset %llu for file %s of session %s",
-                       static_cast<ull>(offset), file.remotePath.c_str(), session.c_str());
-            ++failures;
-        } else if (*answer != localHash) {
-            serverHash = *answer;
-            core::logf("Invalid md5 hash.  Possible transmission error.  Local hash: %s server hash %s at offset %llu "
-                       "for file %s of session %s",
-                       localHash.c_str(), serverHash.c_str(), static_cast<ull>(offset), file.remotePath.c_str(),
-                       session.c_str());
-            ++failures;
-        } else {
-            serverHash = *answer;
-            failures = 0;
-            offset += got;
-            emptyChunkDue = false;
-            uploadedBytes(offset, path, session);
+            // Answers come in file order: the oldest chunk is confirmed, or sent again, before any
+            // chunk after it counts.
+            auto answer = inFlight.next();
+            const uint64_t at = answer.chunk.offset;
+            localHash = answer.chunk.localHash;
+            serverHash.clear();
+            caughtException_.reset();
+            if (answer.caught) {
+                noteCaught(*answer.caught);
+                ++failures;
+                core::logf("Failed to upload at offset %llu for file %s for session %s", static_cast<ull>(at),
+                           file.remotePath.c_str(), session.c_str());
+                logCaught("Caught:", *answer.caught);
+            } else if (!answer.serverHash || answer.serverHash->empty()) {
+                core::logf("Server reported an error processing chunk at offset %llu for file %s of session %s",
+                           static_cast<ull>(at), file.remotePath.c_str(), session.c_str());
+                ++failures;
+            } else if (*answer.serverHash != localHash) {
+                serverHash = *answer.serverHash;
+                core::logf("Invalid md5 hash.  Possible transmission error.  Local hash: %s server hash %s at offset %llu "
+                           "for file %s of session %s",
+                           localHash.c_str(), serverHash.c_str(), static_cast<ull>(at), file.remotePath.c_str(),
+                           session.c_str());
+                ++failures;
+            } else {
+                serverHash = *answer.serverHash;
+                failures = 0;
+                offset = at + answer.chunk.bytes.size();
+                uploadedBytes(offset, path, session);
+                reader.recycle(std::move(answer.chunk.bytes));
+                continue;
+            }
+            // The chunk failed. Chunks after it that are still on their way cannot move the
+            // progress now; they are waited for, and sent again later if they need to be.
+            if (readError || isCancelled() || failures > maxUploadRetries_) break;
+            inFlight.sendAgain(std::move(answer.chunk));
         }
     }
 
-    if (isCancelled()) {
+    if (readError) {
+        readError->with(core::kFileNameKey, path).with(core::kLocalHashKey, localHash).with(core::kServerHashKey, serverHash);
+        failedToUploadBytesAtOffset(offset, path, session, *readError);
+    } else if (isCancelled()) {
         core::logf("%s operation cancelled while uploading bytes", ORV_FUNC);
     } else if (failures > maxUploadRetries_) {
         core::logf("Exceeded max retries, reporting upload error.");

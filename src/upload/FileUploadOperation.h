@@ -22,6 +22,12 @@ namespace orvanta::upload {
 // sends each file in MD5-checked chunks from the offset already reached, retries failed chunks and
 // then asks the server to close (assemble) the file, polling while it is still assembling.
 //
+// When the receiver client can make another client of the same receiver (anotherClient), two
+// chunks travel at once, each on its own connection: the next chunk is sent while the answer for
+// the one before is awaited. Chunks are still confirmed one by one in file order, each against its
+// own MD5 and retried on its own, and the progress reported never goes past a chunk the server has
+// not confirmed.
+//
 // Runs on an upload-queue thread and never touches stored objects: every confirmed chunk and every
 // outcome is reported to the delegate on the main thread (reportLoop), so that the caller can store
 // the progress and a later run continues where this one stopped. Create it with std::make_shared.
@@ -54,7 +60,8 @@ public:
 
     // The steps of main, each usable alone (on the thread that runs the operation).
     bool getChunkSize();
-    // Sends the file from offset up to size; returns the offset reached.
+    // Sends the file from offset up to size; returns the offset reached (the end of the chunks
+    // confirmed in file order).
     uint64_t uploadFile(const model::FileInformation& file, uint64_t offset, uint64_t size);
     // The server's last answer, or none when closing failed.
     std::optional<std::string> closeFile(const model::FileInformation& file);
@@ -83,6 +90,8 @@ private:
     void noteCaught(const core::OrvantaSoapException& e);
     // Sleeps for pollingInterval, or until the operation is cancelled.
     void pollingSleep();
+    // The clients chunks are sent with: the one given, and a second one when it can make one.
+    std::vector<service::IUploadService*> chunkClients();
 
     mutable std::mutex mutex_;  // guards sessionID_, delegate_ and files_
     std::condition_variable wakeUp_;
@@ -93,6 +102,8 @@ private:
     const uint32_t maxCloseRetries_;
     const double pollingInterval_;
     std::unique_ptr<service::IUploadService> uploadService_;
+    std::unique_ptr<service::IUploadService> secondClient_;  // made on first use, may stay empty
+    bool secondClientTried_ = false;
     core::RunLoop& reportLoop_;
     uint64_t chunkSize_ = 0;
     std::optional<core::OrvantaSoapException> caughtException_;

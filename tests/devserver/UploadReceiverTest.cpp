@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "devserver/SoapClient.h"
 #include "support/DevServer.h"
@@ -181,6 +183,80 @@ TEST(DevServerUpload, NamesOutsideTheSessionAreRefused) {
     // A sub-folder inside the session is fine: slide files travel as "<stream>_ET/<name>".
     EXPECT_EQ(hashOf(uploadChunk(server, {kSession, "P_ET/slide1.png", "png"})), chunkHash("png"));
     EXPECT_EQ(test::readFile(storage / kSession / "P_ET" / "slide1.png"), "png");
+}
+
+// A client sends the next chunk while the answer for the one before is awaited, and several
+// uploads may run at once: chunks of one file arrive together, and more files than the receiver
+// keeps open take turns.
+TEST(DevServerUpload, ChunksArrivingTogetherAreAllKept) {
+    struct Case {
+        const char* what;
+        int files;
+        int senders;
+    };
+    const Case cases[] = {{"one file, four senders", 1, 4}, {"six files, three senders", 6, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DevServer server({"--quiet"});
+        constexpr size_t kChunk = 50 * 1000;
+        constexpr int kChunksPerFile = 12;
+        std::vector<std::string> contents;
+        for (int f = 0; f < c.files; ++f) {
+            std::string bytes(kChunk * kChunksPerFile, '\0');
+            for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 2654435761u + f) >> 11);
+            contents.push_back(std::move(bytes));
+        }
+        // Sender s sends every senders-th chunk of every file, the files interleaved.
+        std::vector<std::vector<std::string>> answers(c.senders);
+        std::vector<std::thread> senders;
+        for (int s = 0; s < c.senders; ++s) {
+            senders.emplace_back([&, s] {
+                for (int k = s; k < kChunksPerFile; k += c.senders)
+                    for (int f = 0; f < c.files; ++f) {
+                        const std::string piece = contents[f].substr(k * kChunk, kChunk);
+                        HttpReply reply = uploadChunk(server, {kSession, "f" + std::to_string(f) + ".mov", piece, k * kChunk});
+                        answers[s].push_back(reply.status == 200 && Answer(reply.body).resultText("UploadChunk") == chunkHash(piece)
+                                                 ? "ok"
+                                                 : "bad " + std::to_string(reply.status));
+                    }
+            });
+        }
+        for (auto& t : senders) t.join();
+        for (const auto& a : answers)
+            for (const auto& one : a) EXPECT_EQ(one, "ok");
+        for (int f = 0; f < c.files; ++f) {
+            const std::string name = "f" + std::to_string(f) + ".mov";
+            EXPECT_EQ(closeFile(server, kSession, name), "Uploaded");
+            EXPECT_TRUE(stored(server, kSession, name) == contents[f]) << name << " differs";
+        }
+    }
+}
+
+// The receiver keeps a file open between its chunks; a file taken away meanwhile is made again
+// rather than written where nobody sees it.
+TEST(DevServerUpload, FileRemovedBetweenChunksIsMadeAgain) {
+    DevServer server({"--quiet"});
+    const std::filesystem::path storage = serverState(server)["storage"].get<std::string>();
+    ASSERT_EQ(hashOf(uploadChunk(server, {kSession, "dir/a.mov", "first", 0})), chunkHash("first"));
+    std::filesystem::remove_all(storage / kSession);
+    ASSERT_EQ(hashOf(uploadChunk(server, {kSession, "dir/a.mov", "second", 5})), chunkHash("second"));
+    EXPECT_EQ(stored(server, kSession, "dir/a.mov"), std::string(5, '\0') + "second");
+}
+
+// The bulk upload the benchmark compares with: the body stored and hashed as the receiver stores
+// and hashes chunks.
+TEST(DevServerUpload, SinkStoresAndHashesTheWholeBody) {
+    DevServer server({"--quiet"});
+    const std::filesystem::path storage = serverState(server)["storage"].get<std::string>();
+    for (size_t size : {size_t(0), size_t(1) << 20, (size_t(5) << 19) + 3}) {
+        SCOPED_TRACE(size);
+        std::string body(size, '\0');
+        for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 40503u) >> 7);
+        HttpReply reply = httpPost(server.baseUrl() + "/devserver/sink/bulk", body, {"Content-Type: application/octet-stream"});
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.body, chunkHash(body) + "\n");
+        EXPECT_TRUE(test::readFile(storage / "sink" / "bulk") == body);
+    }
 }
 
 TEST(DevServerUpload, UnusableChunkRequestsGetAFault) {

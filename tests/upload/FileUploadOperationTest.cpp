@@ -8,6 +8,7 @@
 #include "core/Util.h"
 #include "service/HTTPError.h"
 #include "support/DevServer.h"
+#include "support/Latch.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 #include "upload/FileUploadOperation.h"
@@ -525,4 +526,101 @@ TEST_F(FileUploadOperationTest, ReportsQueuedForADetachedDelegateAreDropped) {
     loop.runUntil([] { return false; }, 100ms);
     EXPECT_TRUE(reports.reports.empty());
     EXPECT_EQ(test::fileBytes(onServer("A.mov")), test::fileBytes(a));
+}
+
+// With a second client the next chunk travels while the answer for the one before is awaited. A
+// chunk that fails is sent again on its own, and the progress never passes it, even when the
+// chunk after it was confirmed first: a run that stops there (retries used up, or paused) leaves
+// the resume offset at the failed chunk's start, and the next run makes the file whole.
+TEST_F(FileUploadOperationTest, TwoChunksInFlightConfirmInFileOrder) {
+    test::DevServer server(serverArgs());
+    struct Case {
+        const char* name;
+        uint64_t badAt;         // the chunk the server answers with a wrong hash (and does not store)
+        int badAnswers;         // how many times
+        uint32_t maxRetries;
+        bool pause;             // cancel the run while the bad chunk is answered
+        std::vector<uint64_t> progress;
+        bool fails;
+    };
+    const Case cases[] = {
+        {"sent again", 1000, 1, 10, false, {1000, 2000, 3000, 3500}, false},
+        {"retries used up", 1000, 1, 0, false, {1000}, true},
+        {"paused", 1000, 1, 10, true, {1000}, false},
+        {"later chunk keeps failing", 2000, 3, 2, false, {1000, 2000}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session = core::stringWithUUID();
+        reports.reports.clear();
+        reports.uploadCompleted = false;
+        auto a = makeFile("a.mov", 3500);
+        test::Latch laterConfirmed;
+        std::atomic<bool> laterConfirmedFirst{false};
+        std::atomic<int> badSoFar{0};
+        FileUploadOperation* running = nullptr;
+        auto service = scripted(&server);
+        service->secondClient = true;
+        service->onUploadChunk = [&](service::IUploadService* inner, const std::string& file,
+                                     std::span<const uint8_t> bytes, uint64_t offset, int) -> std::optional<std::string> {
+            if (offset == c.badAt && badSoFar < c.badAnswers) {
+                if (badSoFar++ == 0) laterConfirmedFirst = laterConfirmed.wait();
+                if (c.pause) running->cancel();
+                return std::string("AAAAAAAAAAAAAAAAAAAAAA==");
+            }
+            auto answer = inner->UploadChunk(session, file, bytes, offset);
+            if (offset == c.badAt + 1000) laterConfirmed.set();
+            return answer;
+        };
+        auto calls = service->calls;
+        auto op = makeOperation({info("A.mov", a)}, std::move(service), c.maxRetries);
+        running = op.get();
+        run(op);
+        EXPECT_TRUE(laterConfirmedFirst) << "the chunk after the bad one was not on its way at the same time";
+        EXPECT_EQ(uploadedOffsets(a), c.progress);
+        const auto offsets = calls->offsetsSeen();
+        EXPECT_EQ(std::count(offsets.begin(), offsets.end(), c.badAt), c.badAnswers + (c.fails || c.pause ? 0 : 1));
+        auto failures = reports.ofKind("failedToUpload");
+        ASSERT_EQ(failures.size(), c.fails ? 1u : 0u);
+        if (c.fails) {
+            EXPECT_EQ(failures[0].bytes, c.badAt);
+            EXPECT_EQ(failures[0].error.code, 83);
+        }
+        if (reports.ofKind("closed").empty()) {
+            // The next run starts where the stored progress says.
+            reports.reports.clear();
+            reports.uploadCompleted = false;
+            run(makeOperation({info("A.mov", a, c.progress.back())},
+                              std::make_unique<service::UploadService>(server.receiverUrl())));
+            EXPECT_EQ(reports.ofKind("closed").size(), 1u);
+        }
+        EXPECT_EQ(test::fileBytes(onServer("A.mov")), test::fileBytes(a));
+    }
+}
+
+// Pausing with two chunks on their way waits for both answers (each confirmed one still counts)
+// and sends nothing more.
+TEST_F(FileUploadOperationTest, CancellingWithTwoChunksInFlightSendsNoMore) {
+    test::DevServer server(serverArgs());
+    auto a = makeFile("a.mov", 5000);
+    test::Latch release;
+    auto service = scripted(&server);
+    service->secondClient = true;
+    service->onUploadChunk = [&](service::IUploadService* inner, const std::string& file,
+                                 std::span<const uint8_t> bytes, uint64_t offset, int) {
+        release.wait();
+        return inner->UploadChunk(session, file, bytes, offset);
+    };
+    auto calls = service->calls;
+    auto op = makeOperation({info("A.mov", a)}, std::move(service));
+    queue.addOperation(op);
+    ASSERT_TRUE(loop.runUntil([&] { return calls->uploadChunk == 2; }, 10s)) << "two chunks were not sent at once";
+    op->cancel();
+    release.set();
+    ASSERT_TRUE(loop.runUntil([&] { return reports.uploadCompleted; }, 10s));
+    op->waitUntilFinished();
+    EXPECT_EQ(calls->uploadChunk, 2);
+    EXPECT_EQ(calls->tryCloseFile, 0);
+    EXPECT_EQ(reports.kinds(), (std::vector<std::string>{"uploaded", "uploaded", "completed"}));
+    EXPECT_EQ(uploadedOffsets(a), (std::vector<uint64_t>{1000, 2000}));
 }

@@ -66,6 +66,16 @@ int32_t ScriptedUploadService::ChunkSize() {
     return inner_ ? inner_->ChunkSize() : 1000;
 }
 
+std::unique_ptr<service::IUploadService> ScriptedUploadService::anotherClient() {
+    if (!secondClient) return nullptr;
+    auto other = std::make_unique<ScriptedUploadService>(inner_ ? inner_->anotherClient() : nullptr);
+    other->calls = calls;
+    other->onChunkSize = onChunkSize;
+    other->onUploadChunk = onUploadChunk;
+    other->onTryCloseFile = onTryCloseFile;
+    return other;
+}
+
 // ---- ReportCollector
 
 void ReportCollector::add(Report report) {

@@ -61,11 +61,17 @@ public:
     UploadChunkHook onUploadChunk;
     TryCloseHook onTryCloseFile;
 
+    // Whether anotherClient() makes a second client (so that the operation sends two chunks at
+    // once): it shares the hooks and the counts, and wraps another client of the real one. Hooks
+    // then run on two threads at once.
+    bool secondClient = false;
+
     std::string TryCloseFile(const std::string& fileName, const std::string& sessionID) override;
     std::optional<std::string> UploadChunk(const std::string& sessionID, const std::string& fileName,
                                            const std::optional<std::span<const uint8_t>>& bytes,
                                            uint64_t offset) override;
     int32_t ChunkSize() override;
+    std::unique_ptr<service::IUploadService> anotherClient() override;
 
 private:
     std::unique_ptr<service::IUploadService> inner_;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <system_error>
@@ -59,20 +60,25 @@ std::optional<std::filesystem::path> FileStore::pathFor(const std::string& sessi
     return root_ / sessionID / fileName;
 }
 
-void FileStore::writeAt(const std::filesystem::path& file, uint64_t offset, std::span<const uint8_t> bytes) {
+void FileStore::writeHashed(int fd, uint64_t offset, std::span<const uint8_t> bytes, core::Md5& md5) {
     if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) - bytes.size())
         throw std::system_error(std::make_error_code(std::errc::file_too_large), "offset beyond the largest file");
-    std::filesystem::create_directories(file.parent_path());
-    Fd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd) throwErrno("open " + file.string());
+    constexpr size_t kSlice = 256 * 1024;
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::pwrite(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno("write " + file.string());
+        const auto slice = bytes.subspan(done, std::min(kSlice, bytes.size() - done));
+        md5.update(slice);
+        size_t written = 0;
+        while (written < slice.size()) {
+            ssize_t n = ::pwrite(fd, slice.data() + written, slice.size() - written,
+                                 static_cast<off_t>(offset + done + written));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throwErrno("write");
+            }
+            written += static_cast<size_t>(n);
         }
-        done += static_cast<size_t>(n);
+        done += slice.size();
     }
 }
 

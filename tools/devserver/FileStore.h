@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include "core/Util.h"
+
 namespace orvanta::devserver {
 
 // The folder uploaded files are assembled in: <root>/<session>/<file name>. Names from the wire
@@ -24,9 +26,10 @@ public:
     // Where a session's file lives, or none when either name is unsafe.
     std::optional<std::filesystem::path> pathFor(const std::string& sessionID, const std::string& fileName) const;
 
-    // Writes the bytes at the offset, creating folders and the file as needed; the file keeps any
-    // bytes beyond the chunk, and a gap before the offset reads as zeros. Throws std::system_error.
-    static void writeAt(const std::filesystem::path& file, uint64_t offset, std::span<const uint8_t> bytes);
+    // Writes the bytes at the offset of an open file and adds them to the hash, a slice at a time
+    // so that each slice is hashed and written while it is still in the cache. The file keeps any
+    // bytes beyond them, and a gap before the offset reads as zeros. Throws std::system_error.
+    static void writeHashed(int fd, uint64_t offset, std::span<const uint8_t> bytes, core::Md5& md5);
 
     // Size of the file, none when it does not exist.
     static std::optional<uint64_t> sizeOf(const std::filesystem::path& file);

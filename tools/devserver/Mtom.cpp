@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "devserver/SoapWriter.h"
 
@@ -25,6 +26,14 @@ std::string stripAngles(std::string_view s) {
     s = trim(s);
     if (s.size() >= 2 && s.front() == '<' && s.back() == '>') s = s.substr(1, s.size() - 2);
     return std::string(s);
+}
+
+// The first occurrence of needle at or after pos, like std::string_view::find, with the library's
+// substring search: a part of a megabyte is crossed much faster than by testing every "\r".
+size_t findFrom(std::string_view haystack, std::string_view needle, size_t pos) {
+    if (pos > haystack.size() || needle.empty() || needle.size() > haystack.size() - pos) return std::string_view::npos;
+    const void* hit = ::memmem(haystack.data() + pos, haystack.size() - pos, needle.data(), needle.size());
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - haystack.data()) : std::string_view::npos;
 }
 
 int hexValue(char c) {
@@ -152,7 +161,7 @@ MultipartBody parseMultipart(std::string_view body, std::string_view boundary) {
     if (body.starts_with(delimiter)) {
         pos = 0;
     } else {
-        pos = body.find(innerDelimiter);
+        pos = findFrom(body, innerDelimiter, 0);
         if (pos == std::string_view::npos) throw SoapFault("multipart body without its boundary");
         pos += 2;
     }
@@ -175,7 +184,7 @@ MultipartBody parseMultipart(std::string_view body, std::string_view boundary) {
             headerBlock = body.substr(pos, blank - pos);
             headersEnd = blank + 4;
         }
-        size_t next = body.find(innerDelimiter, headersEnd);
+        size_t next = findFrom(body, innerDelimiter, headersEnd);
         if (next == std::string_view::npos) throw SoapFault("multipart body without its closing boundary");
 
         MimePart part;

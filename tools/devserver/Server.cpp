@@ -54,15 +54,23 @@ int Server::bind() {
     recorder_ = std::make_unique<RecorderOperations>(*state_, store_, options_.minRecorderVersion);
     receiver_ = std::make_unique<UploadReceiver>(*state_, store_, faults_, options_.chunkSize, options_.uploadingCount);
 
-    // Chunks of one upload follow each other on one connection; let it carry many requests.
+    // The chunks of an upload travel over one or two kept-open connections; let each carry many
+    // requests.
     http_.set_keep_alive_max_count(1000);
     // A connection kept open between requests holds a worker; leave room for several clients.
     // The library takes ownership of the queue it is handed.
     http_.new_task_queue = [] { return std::make_unique<httplib::ThreadPool>(kWorkers).release(); };
     http_.Post(service::kRecorderServicePath,
-               [this](const httplib::Request& req, httplib::Response& res) { serveSoap(req, res, ""); });
-    http_.Post(kDataReceiverPath, [this](const httplib::Request& req, httplib::Response& res) {
-        serveSoap(req, res, service::kUploadExtension);
+               [this](const httplib::Request& req, httplib::Response& res) { serveSoap(req, req.body, res, ""); });
+    http_.Post(kDataReceiverPath, [this](const httplib::Request& req, httplib::Response& res,
+                                         const httplib::ContentReader& content) {
+        auto body = bodies_.take(static_cast<size_t>(req.get_header_value<uint64_t>("Content-Length")));
+        if (!content([&](const char* data, size_t length) {
+                body.buffer().append(data, length);
+                return true;
+            }))
+            return;  // the connection failed; nothing can be answered
+        serveSoap(req, body.buffer(), res, service::kUploadExtension);
     });
     addPages(http_, *state_);
     addAdminRoutes(http_, *state_, store_);
@@ -88,7 +96,8 @@ void Server::stop() {
     if (port_ > 0) dropAllConnections(port_);
 }
 
-void Server::serveSoap(const httplib::Request& req, httplib::Response& res, const char* extension) {
+void Server::serveSoap(const httplib::Request& req, std::string_view body, httplib::Response& res,
+                       const char* extension) {
     if (faults_.dropThisRequest()) {
         core::logf("%s %s: dropping the connection", req.path.c_str(), actionMethod(req).c_str());
         res.set_header("Connection", "close");
@@ -108,7 +117,7 @@ void Server::serveSoap(const httplib::Request& req, httplib::Response& res, cons
         return;
     }
     try {
-        res.set_content(answerSoap(req, extension), kXmlContentType);
+        res.set_content(answerSoap(req, body, extension), kXmlContentType);
         res.status = 200;
     } catch (const SoapFault& fault) {
         core::logf("%s %s: fault: %s", req.path.c_str(), actionMethod(req).c_str(), fault.what());
@@ -121,8 +130,8 @@ void Server::serveSoap(const httplib::Request& req, httplib::Response& res, cons
     }
 }
 
-std::string Server::answerSoap(const httplib::Request& req, const char* extension) {
-    const SoapMessage message = readSoapMessage(req.body, req.get_header_value("Content-Type"));
+std::string Server::answerSoap(const httplib::Request& req, std::string_view body, const char* extension) {
+    const SoapMessage message = readSoapMessage(body, req.get_header_value("Content-Type"));
     const SoapCall call = SoapCall::parse(message.envelope, req.get_header_value("SOAPAction"), extension);
     if (*extension) return receiver_->answer(call, message);
     return recorder_->answer(call);

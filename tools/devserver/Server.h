@@ -3,10 +3,12 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "devserver/BodyBuffers.h"
 #include "devserver/Faults.h"
 #include "devserver/FileStore.h"
 #include "devserver/Options.h"
@@ -34,8 +36,8 @@ public:
     void stop();
 
 private:
-    void serveSoap(const httplib::Request& req, httplib::Response& res, const char* extension);
-    std::string answerSoap(const httplib::Request& req, const char* extension);
+    void serveSoap(const httplib::Request& req, std::string_view body, httplib::Response& res, const char* extension);
+    std::string answerSoap(const httplib::Request& req, std::string_view body, const char* extension);
 
     Options options_;
     nlohmann::json data_;
@@ -45,6 +47,7 @@ private:
     std::unique_ptr<State> state_;
     std::unique_ptr<RecorderOperations> recorder_;
     std::unique_ptr<UploadReceiver> receiver_;
+    BodyBuffers bodies_;  // for the receiver's requests, which carry the chunks
     std::atomic<bool> stopRequested_{false};
     int port_ = 0;
 };

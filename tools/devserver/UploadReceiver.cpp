@@ -63,18 +63,21 @@ std::string UploadReceiver::uploadChunk(const SoapCall& call, const SoapMessage&
     const auto path = store_.pathFor(sessionID, fileName);
     if (!path) throw SoapFault("UploadChunk: \"" + given + "\" / \"" + fileName + "\" does not name a file of a session");
 
-    core::Md5Digest digest = core::md5Digest(bytes);
     if (faults_.corruptThisHash()) {
+        core::Md5Digest digest = core::md5Digest(bytes);
         digest[0] ^= 0xFF;
         core::logf("UploadChunk %s/%s at %llu: %zu bytes dropped, answering a wrong hash", sessionID.c_str(),
                    fileName.c_str(), static_cast<unsigned long long>(offset), bytes.size());
         return soapResponse(call.method(), [&](XmlWriter& w) { w.characters(core::encodeBase64(digest)); });
     }
+    core::Md5 md5;
     try {
-        FileStore::writeAt(*path, offset, core::bytesOf(bytes));
+        const auto file = openFiles_.forWriting(*path);
+        FileStore::writeHashed(file->fd(), offset, core::bytesOf(bytes), md5);
     } catch (const std::exception& e) {
         throw SoapFault(std::string("UploadChunk: ") + e.what(), false);
     }
+    const core::Md5Digest digest = md5.final();
     state_.fileWritten(sessionID, fileName);
     core::logf("UploadChunk %s/%s at %llu: %zu bytes", sessionID.c_str(), fileName.c_str(),
                static_cast<unsigned long long>(offset), bytes.size());
@@ -92,6 +95,8 @@ std::string UploadReceiver::tryCloseFile(const SoapCall& call) {
         core::logf("TryCloseFile %s/%s: %s", sessionID.c_str(), fileName.c_str(), status);
         return soapResponse(call.method(), [&](XmlWriter& w) { w.characters(status); });
     };
+    // Every chunk the client sends before closing has been answered, so the file is done with here.
+    openFiles_.close(*path);
     const auto size = FileStore::sizeOf(*path);
     if (!state_.file(sessionID, fileName) || !size) return reply("NotUploaded");
     if (state_.countUploadingAnswer(sessionID, fileName, uploadingCount_)) return reply("Uploading");

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "devserver/OpenFiles.h"
+
 namespace orvanta::devserver {
 
 class FaultInjector;
@@ -12,7 +14,7 @@ class State;
 struct SoapMessage;
 
 // The file receiver: hands out the chunk size, writes chunks where their offset says, and closes
-// files.
+// files. Calls may come on several threads at once, also chunks of one file.
 class UploadReceiver {
 public:
     UploadReceiver(State& state, FileStore& store, FaultInjector& faults, int32_t chunkSize, int uploadingCount)
@@ -32,6 +34,7 @@ private:
     FaultInjector& faults_;
     int32_t chunkSize_;
     int uploadingCount_;
+    OpenFiles openFiles_;
 };
 
 }  // namespace orvanta::devserver
