@@ -15,27 +15,17 @@
 
 #include "capture/MovieWriter.h"
 #include "capture/MovieWriterTestSupport.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace orvanta::capture {
 namespace {
 
+using test::forkChild;
+
 using namespace writertest;
 namespace fs = std::filesystem;
 
-// Runs body in a forked child; returns the child's id. The child ends with body's result.
-pid_t forkChild(const std::function<int()>& body) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int status = 1;
-        try {
-            status = body();
-        } catch (...) {
-        }
-        ::_exit(status);
-    }
-    return pid;
-}
 
 // The exit status of the child, or -signal when a signal ended it. A child still running after
 // the time limit is killed (-1002).

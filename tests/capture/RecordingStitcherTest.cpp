@@ -33,23 +33,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using test::LoopHost;
+
 constexpr double kOneFrame = 1.0 / 30;
 
-// The test thread is the main thread: work performed "on the main thread" runs when the test
-// runs the loop.
-class LoopHost : public test::TestHost {
-public:
-    LoopHost(const fs::path& root, core::RunLoop& loop) : TestHost(root), loop_(loop) {}
-    void performOnMainThread(std::function<void()> task, bool wait) override {
-        if (wait)
-            loop_.postAndWait(std::move(task));
-        else
-            loop_.post(std::move(task));
-    }
-
-private:
-    core::RunLoop& loop_;
-};
 
 // What a child file holds.
 enum class Content { Clip_A, Clip_B, Clip_C, Clip_Small, Corrupt };

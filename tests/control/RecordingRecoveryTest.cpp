@@ -28,6 +28,7 @@
 #include "model/Recording.h"
 #include "model/Segment.h"
 #include "model/Stream.h"
+#include "support/ChildProcess.h"
 #include "support/Files.h"
 #include "support/ModelFixture.h"
 #include "support/TempDir.h"
@@ -38,23 +39,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using test::LoopHost;
+
+using test::forkChild;
+
 constexpr double kTolerance = 0.3;
 
-// The test thread is the main thread: what a join reports "on the main thread" runs when the test
-// runs the loop.
-class LoopHost : public test::TestHost {
-public:
-    LoopHost(const fs::path& root, core::RunLoop& loop) : TestHost(root), loop_(loop) {}
-    void performOnMainThread(std::function<void()> task, bool wait) override {
-        if (wait)
-            loop_.postAndWait(std::move(task));
-        else
-            loop_.post(std::move(task));
-    }
-
-private:
-    core::RunLoop& loop_;
-};
 
 std::shared_ptr<const capture::CompressionOptions> h264(std::string* codec) {
     *codec = "avc1";
@@ -71,19 +61,6 @@ void writeMovie(const fs::path& path, int frames) {
     writer.writeAndCloseMovie();
 }
 
-// Runs body in a forked child, which ends with body's result.
-pid_t forkChild(const std::function<int()>& body) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int status = 1;
-        try {
-            status = body();
-        } catch (...) {
-        }
-        ::_exit(status);
-    }
-    return pid;
-}
 
 // A movie whose writer dies while recording: a child records ten frames a second and is killed.
 void writeMovieOfAKilledRecorder(const fs::path& path, std::chrono::milliseconds recordFor) {

@@ -60,6 +60,15 @@ protected:
         return sessions.empty() ? std::string() : sessions[0]["folderName"].get<std::string>();
     }
 
+    // What `orvanta record` prints at the end: the recording's Guid and its status.
+    static std::pair<std::string, std::string> printedResult(const test::ChildProcess& record) {
+        std::istringstream out(record.output());
+        std::string guid, status;
+        std::getline(out, guid, '\t');
+        std::getline(out, status);
+        return {guid, status};
+    }
+
     static std::string md5(const fs::path& file) {
         const std::string out = test::commandOutput("md5sum '" + file.string() + "'");
         return out.substr(0, out.find(' '));
@@ -78,10 +87,7 @@ TEST_F(RecordCommandTest, APausedRecordingArrivesOnTheServerAsRecorded) {
     const auto code = record.wait(std::chrono::minutes(2));
     ASSERT_TRUE(code.has_value());
     ASSERT_EQ(*code, 0) << record.output() << record.errors();
-    std::istringstream out(record.output());
-    std::string guid, status;
-    std::getline(out, guid, '\t');
-    std::getline(out, status);
+    const auto [guid, status] = printedResult(record);
     EXPECT_EQ(status, "Completed") << record.errors();
 
     // The manifest the server holds names both streams and the two kept stretches.
@@ -136,10 +142,7 @@ TEST_F(RecordCommandTest, AServerThatGoesAwayWhileRecordingGetsTheRecordingWhenI
     const auto code = record.wait(std::chrono::minutes(2));
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 0) << record.output() << record.errors();
-    std::istringstream out(record.output());
-    std::string guid, status;
-    std::getline(out, guid, '\t');
-    std::getline(out, status);
+    const auto [guid, status] = printedResult(record);
     EXPECT_EQ(status, "Completed") << record.errors();
     const auto state = serverState();
     bool manifest = false;

@@ -100,4 +100,17 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
+pid_t forkChild(const std::function<int()>& body) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int status = 1;
+        try {
+            status = body();
+        } catch (...) {
+        }
+        ::_exit(status);
+    }
+    return pid;
+}
+
 }  // namespace orvanta::test

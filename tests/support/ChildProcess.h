@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ struct ProcessResult {
     int code = -1;
     std::string out, err;
 };
+// Runs body in a forked child; returns the child's id. The child ends with body's result (1 when
+// body throws) and runs nothing else of the test.
+pid_t forkChild(const std::function<int()>& body);
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input = {},
                          std::chrono::milliseconds timeout = std::chrono::minutes(5));
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "core/Error.h"
 #include "core/Observable.h"
+#include "core/RunLoop.h"
 #include "model/ManagedObjectContext.h"
 #include "model/RecordingHost.h"
 #include "model/Value.h"
@@ -49,6 +51,22 @@ private:
     std::filesystem::path recordingDirectory_;
     model::ManagedObjectContext* context_ = nullptr;
     core::Property<bool> loggedIn_{false};
+};
+
+// A host whose "main thread" is the given loop: what is performed on the main thread runs when the
+// test runs that loop.
+class LoopHost : public TestHost {
+public:
+    LoopHost(const std::filesystem::path& root, core::RunLoop& loop) : TestHost(root), loop_(loop) {}
+    void performOnMainThread(std::function<void()> task, bool wait) override {
+        if (wait)
+            loop_.postAndWait(std::move(task));
+        else
+            loop_.post(std::move(task));
+    }
+
+private:
+    core::RunLoop& loop_;
 };
 
 // Opens (creating it when new) the store file "Orvanta Recorder.sqlite" in dir. Throws
